@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <string>
 
 #include "checked_int.h"
 #include "exceptions.h"
@@ -10,17 +11,21 @@
 namespace murmelin {
 
 void tpinknoise::build_filter_bank(int32_t fs) {
-  if (pinkfilters.size() < static_cast<std::size_t>(nsections)) pinkfilters.resize(nsections);
+  if (fs <= 0) throw ERangeError("Sample rate out of range: " + std::to_string(fs));
+  // Designed in full before the bank is replaced, so a failure leaves the old bank as it was.
+  std::unique_ptr<TRealFilterSection> sections[nsections];
   for (int32_t i = 0; i < nsections; ++i) {
-    auto section = std::make_unique<TRealFilterSection>();
+    auto& section = sections[i];
+    section = std::make_unique<TRealFilterSection>();
     section->set_SampFreq(fs);
     section->set_FPole(20.0 * std::pow(2.0, i));
     section->set_FZero(20.0 * std::pow(2.0, i + 0.5));
     section->set_UnityGainAtHF(false);
     section->set_Gain(1.0);
     section->reset();
-    pinkfilters[static_cast<std::size_t>(i)] = std::move(section);
   }
+  if (pinkfilters.size() < static_cast<std::size_t>(nsections)) pinkfilters.resize(nsections);
+  for (int32_t i = 0; i < nsections; ++i) pinkfilters[static_cast<std::size_t>(i)] = std::move(sections[i]);
 }
 
 void tpinknoise::start_onset(int32_t fs) {
