@@ -4,6 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <exception>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <numbers>
 #include <string>
 
@@ -40,6 +45,19 @@ namespace {
 
 constexpr int32_t nsec = tpinknoise::nsections;
 constexpr int64_t chunk = 256;  // frames of white noise drawn ahead of the filters
+static_assert(nsec % 2 == 0, "the sections run in pairs");
+
+// Two doubles side by side; each lane is plain IEEE double arithmetic.
+using v2d = double __attribute__((vector_size(16)));
+
+inline bool all_finite(v2d o) {
+#if defined(__SSE2__)
+  const __m128d abs = _mm_and_pd(o, _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF)));
+  return _mm_movemask_pd(_mm_cmple_pd(abs, _mm_set1_pd(std::numeric_limits<double>::max()))) == 3;
+#else
+  return std::isfinite(o[0]) && std::isfinite(o[1]);
+#endif
+}
 
 // The filter bank run as a pipeline. Each section is a state machine of its own that takes
 // its inputs in frame order, so the sections may work on different frames at the same time:
@@ -155,21 +173,44 @@ struct pipeline {
 
   // n full iterations from t: inputs in[0 .. n - 1] (frames t .. t + n - 1), outputs frames
   // t - 9 .. t - 9 + n - 1, each of which fits in the block with both of its entries.
+  // Sections 2k and 2k + 1 run side by side as one pair of lanes; a pair whose output is not
+  // finite is stepped again one section at a time, with the failure rule.
   template <bool unit>
   void full(int64_t t, const double* in, int64_t n) {
-    double zz[nsec], vv[nsec];
-    for (int32_t i = 0; i < nsec; ++i) {
-      zz[i] = z[i];
-      vv[i] = v[i];
+    constexpr int32_t np = nsec / 2;
+    v2d ca0[np], ca1[np], cb0[np], cb1[np], cg[np], zz[np], vv[np];
+    for (int32_t k = 0; k < np; ++k) {
+      ca0[k] = v2d{a0[2 * k], a0[2 * k + 1]};
+      ca1[k] = v2d{a1[2 * k], a1[2 * k + 1]};
+      cb0[k] = v2d{b0[2 * k], b0[2 * k + 1]};
+      cb1[k] = v2d{b1[2 * k], b1[2 * k + 1]};
+      cg[k] = v2d{g[2 * k], g[2 * k + 1]};
+      zz[k] = v2d{z[2 * k], z[2 * k + 1]};
+      vv[k] = v2d{v[2 * k], v[2 * k + 1]};
     }
     bool ovl = false;
     int16_t* o = out;
     const bool l = left, r = right;
-    for (int64_t k = 0; k < n; ++k, ++t) {
-#pragma GCC unroll 10
-      for (int32_t i = nsec - 1; i >= 1; --i) vv[i] = step<unit>(i, t - i, vv[i - 1], zz[i]);
-      vv[0] = step<unit>(0, t, in[k], zz[0]);
-      const double x = vv[nsec - 1];
+    for (int64_t m = 0; m < n; ++m, ++t) {
+#pragma GCC unroll 5
+      for (int32_t k = np - 1; k >= 0; --k) {
+        // Inputs: the outputs of sections 2k - 1 and 2k from the previous iteration.
+        const v2d x = k > 0 ? __builtin_shufflevector(vv[k - 1], vv[k], 1, 2) : v2d{in[m], vv[0][0]};
+        const v2d p = ca0[k] * x + ca1[k] * zz[k];
+        const v2d y = cb0[k] * (p + cb1[k] * zz[k]);
+        const v2d out2 = unit ? y : cg[k] * y;
+        if (all_finite(out2)) [[likely]] {
+          zz[k] = p;
+          vv[k] = out2;
+        } else {
+          double zlo = zz[k][0], zhi = zz[k][1];
+          const double olo = step<unit>(2 * k, t - 2 * k, x[0], zlo);
+          const double ohi = step<unit>(2 * k + 1, t - 2 * k - 1, x[1], zhi);
+          zz[k] = v2d{zlo, zhi};
+          vv[k] = v2d{olo, ohi};
+        }
+      }
+      const double x = vv[np - 1][1];
       ovl |= std::fabs(x) > 32766.0;
       const int16_t s = double_to_smallint_nodither(x);
       const int64_t e = 2 * (t - (nsec - 1));
@@ -177,9 +218,11 @@ struct pipeline {
       o[e + 1] = r ? s : int16_t{0};
     }
     overload = overload || ovl;
-    for (int32_t i = 0; i < nsec; ++i) {
-      z[i] = zz[i];
-      v[i] = vv[i];
+    for (int32_t k = 0; k < np; ++k) {
+      z[2 * k] = zz[k][0];
+      z[2 * k + 1] = zz[k][1];
+      v[2 * k] = vv[k][0];
+      v[2 * k + 1] = vv[k][1];
     }
   }
 };
