@@ -47,6 +47,15 @@ constexpr int32_t nsec = tpinknoise::nsections;
 constexpr int64_t chunk = 256;  // frames of white noise drawn ahead of the filters
 static_assert(nsec % 2 == 0, "the sections run in pairs");
 
+// The random state two draws on: s * m^2 + (m + 1) (mod 2^32), m the multiplier.
+constexpr uint32_t random_two_states(uint32_t s) {
+  constexpr uint32_t m = 134775813u;
+  return s * (m * m) + (m + 1u);
+}
+static_assert(random_two_states(0) == random_next_state(random_next_state(0)));
+static_assert(random_two_states(0xFFFFFFFFu) == random_next_state(random_next_state(0xFFFFFFFFu)));
+static_assert(random_two_states(2024u) == random_next_state(random_next_state(2024u)));
+
 // Two doubles side by side; each lane is plain IEEE double arithmetic.
 using v2d = double __attribute__((vector_size(16)));
 
@@ -269,9 +278,11 @@ void run_pipeline(pipeline& pipe, onset_state& st, int64_t& frames, int64_t writ
           } else {
             st.gain = 1.0;
           }
-          st.rnd = random_next_state(st.rnd);
-          const double r1 = random_state_value(st.rnd);
-          st.rnd = random_next_state(st.rnd);
+          // Both draws straight from the frame's starting state, so that the next frame need
+          // not wait for the first draw.
+          const uint32_t s1 = random_next_state(st.rnd);
+          st.rnd = random_two_states(st.rnd);
+          const double r1 = random_state_value(s1);
           const double r2 = random_state_value(st.rnd);
           noise[chunk_count] = (r1 - r2) * (level * st.gain * 32768.0);
         }
