@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Plays through the real SDL2 backend into a private PulseAudio server whose only sink is a
+# null sink, records the sink's monitor and checks the recording.
+#   pulse_check.sh <mpc_pulse_check binary> <install-deps script>
+# Exits 77 (skipped) only when PulseAudio cannot be installed.
+set -u
+
+bin=$1
+install_deps=$2
+
+have_pulse() {
+  command -v pulseaudio >/dev/null && command -v parec >/dev/null && command -v pactl >/dev/null
+}
+if ! have_pulse; then
+  "$install_deps" >/dev/null 2>&1 || true
+fi
+if ! have_pulse; then
+  echo "SKIPPED: PulseAudio (pulseaudio, parec, pactl) is not installed and could not be installed"
+  exit 77
+fi
+
+work=$(mktemp -d)
+chmod 700 "$work"
+export XDG_RUNTIME_DIR="$work/run"
+export HOME="$work/home"
+mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
+unset PULSE_SERVER PULSE_SINK
+export SDL_AUDIODRIVER=pulseaudio
+
+parec_pid=""
+cleanup() {
+  if [ -n "$parec_pid" ]; then
+    kill -INT "$parec_pid" 2>/dev/null
+    wait "$parec_pid" 2>/dev/null
+  fi
+  timeout 10 pulseaudio -k 2>/dev/null
+  [ -n "${PULSE_CHECK_KEEP:-}" ] && cp "$work/rec.raw" "$PULSE_CHECK_KEEP" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+die() {
+  echo "FAIL: $*"
+  [ -f "$work/pulse.log" ] && tail -n 20 "$work/pulse.log"
+  exit 1
+}
+
+timeout 20 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+  --log-target="file:$work/pulse.log" \
+  --load="module-native-protocol-unix auth-anonymous=1" \
+  --load="module-null-sink sink_name=testsink sink_properties=device.description=Test_Sink" \
+  || die "pulseaudio did not start"
+
+up=""
+for _ in $(seq 200); do
+  if timeout 5 pactl info >/dev/null 2>&1; then up=1; break; fi
+  sleep 0.05
+done
+[ -n "$up" ] || die "pulseaudio does not answer"
+
+parec --latency-msec=20 --format=s16le --rate=44100 --channels=2 -d testsink.monitor \
+  "$work/rec.raw" &
+parec_pid=$!
+# Recording has begun once the monitor's silence reaches the file.
+recording=""
+for _ in $(seq 200); do
+  if [ -s "$work/rec.raw" ]; then recording=1; break; fi
+  kill -0 "$parec_pid" 2>/dev/null || break
+  sleep 0.05
+done
+[ -n "$recording" ] || die "parec is not recording"
+
+timeout 60 "$bin" play "$work/summary" || die "playback failed"
+
+streams=$(timeout 5 pactl list short sink-inputs)
+[ -z "$streams" ] || die "a stream is still open after the program ended: $streams"
+
+kill -INT "$parec_pid"
+wait "$parec_pid"
+parec_pid=""
+
+"$bin" analyze "$work/rec.raw" "$work/summary" || die "the recording does not match"
