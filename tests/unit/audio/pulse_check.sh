@@ -8,24 +8,18 @@ set -u
 bin=$1
 install_deps=$2
 
-have_pulse() {
-  command -v pulseaudio >/dev/null && command -v parec >/dev/null && command -v pactl >/dev/null
-}
-if ! have_pulse; then
+source "$(dirname "$0")/pulse_server.sh"
+
+if ! pulse_available; then
   "$install_deps" >/dev/null 2>&1 || true
 fi
-if ! have_pulse; then
+if ! pulse_available; then
   echo "SKIPPED: PulseAudio (pulseaudio, parec, pactl) is not installed and could not be installed"
   exit 77
 fi
 
 work=$(mktemp -d)
 chmod 700 "$work"
-export XDG_RUNTIME_DIR="$work/run"
-export HOME="$work/home"
-mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-unset PULSE_SERVER PULSE_SINK
-export SDL_AUDIODRIVER=pulseaudio
 
 parec_pid=""
 cleanup() {
@@ -33,8 +27,7 @@ cleanup() {
     kill -INT "$parec_pid" 2>/dev/null
     wait "$parec_pid" 2>/dev/null
   fi
-  timeout 10 pulseaudio -k 2>/dev/null
-  [ -n "${PULSE_CHECK_KEEP:-}" ] && cp "$work/rec.raw" "$PULSE_CHECK_KEEP" 2>/dev/null
+  pulse_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,18 +38,7 @@ die() {
   exit 1
 }
 
-timeout 20 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-  --log-target="file:$work/pulse.log" \
-  --load="module-native-protocol-unix auth-anonymous=1" \
-  --load="module-null-sink sink_name=testsink sink_properties=device.description=Test_Sink" \
-  || die "pulseaudio did not start"
-
-up=""
-for _ in $(seq 200); do
-  if timeout 5 pactl info >/dev/null 2>&1; then up=1; break; fi
-  sleep 0.05
-done
-[ -n "$up" ] || die "pulseaudio does not answer"
+pulse_start "$work" || die "pulseaudio did not start"
 
 parec --latency-msec=20 --format=s16le --rate=44100 --channels=2 -d testsink.monitor \
   "$work/rec.raw" &
