@@ -31,6 +31,9 @@ intptr_t def_window_proc(HWND hwnd, uint32_t msg, uintptr_t wparam, intptr_t lpa
 // any thread. Returns false (and drops the message) when no such window exists.
 bool post_message(HWND hwnd, uint32_t msg, uintptr_t wparam, intptr_t lparam);
 
+// True while a hidden window with this handle exists.
+bool is_window(HWND hwnd);
+
 // Hands a message to the hidden window's handler at once and returns its result. Only from the
 // thread that created the window. Returns 0 when no such window exists.
 intptr_t send_message(HWND hwnd, uint32_t msg, uintptr_t wparam, intptr_t lparam);

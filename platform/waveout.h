@@ -155,6 +155,9 @@ public:
   // Takes the rest of the oldest queued buffer whole, in place of pull(): appends its bytes to
   // data, sets user to its dwUser and hands it back as done. False while paused or empty.
   virtual bool pull_buffer(std::vector<uint8_t>& data, uintptr_t& user) = 0;
+  // Number of buffers queued and not yet handed back; whether the stream is paused.
+  virtual int queued_buffers() const = 0;
+  virtual bool is_paused() const = 0;
   // The current volume word of the stream's device.
   virtual uint32_t volume() const = 0;
 };
