@@ -1,5 +1,7 @@
 #include "namefold.h"
 
+#include <algorithm>
+
 namespace murmelin {
 
 namespace {
