@@ -1,0 +1,12 @@
+#include "cProgId.h"
+
+namespace murmelin {
+
+TProgId::TProgId(TComponent* aowner) : TComponent(aowner) {}
+
+QString TProgId::Version() const {
+  if (fautoversion) return QStringLiteral("3.0");
+  return fVersion;
+}
+
+}  // namespace murmelin

@@ -1,0 +1,9 @@
+// Records the largest single allocation made through operator new in this test program.
+#pragma once
+
+#include <cstddef>
+
+namespace settings_test {
+void reset_largest_allocation();
+std::size_t largest_allocation();
+}  // namespace settings_test
