@@ -1,0 +1,49 @@
+// The pink noise generator: a bank of ten first-order sections shaping triangular white noise
+// into pink noise, and the fill of one interleaved 16-bit stereo block.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sSMP.h"
+#include "sdbra_types.h"
+
+namespace murmelin {
+
+class tpinknoise {
+public:
+  static constexpr int32_t nsections = 10;
+
+  // Soft-onset progress in frames, onset length in frames and the current frame's onset gain.
+  int32_t noiseonsetcount = 0;
+  int32_t noiseonsetnsamples = 0;
+  double noiseonsetgain = 0.0;
+
+  // The pink filter bank; the sections have no owner and live with the generator.
+  std::vector<std::unique_ptr<TRealFilterSection>> pinkfilters;
+
+  // Creates and designs the ten sections for sample rate fs (giving pinkfilters ten entries
+  // first when it has fewer) and resets them. Section i has its pole at 20 * 2^i Hz and its
+  // zero at 20 * 2^(i + 0.5) Hz, with unity gain at 0 Hz.
+  void build_filter_bank(int32_t fs);
+
+  // Begins a new soft onset: noiseonsetcount 0, noiseonsetnsamples 2 * fs (EIntOverflow when
+  // that does not fit in 32 bits).
+  void start_onset(int32_t fs);
+
+  // Fills entries 0 .. used - 1 of arr (interleaved stereo: left at even, right at odd
+  // indexes); returns true when the block overloaded (a filtered value above 32766 in
+  // magnitude). When used exceeds arr.size(), writes what fits, then raises ERangeError
+  // without the overload test. Raises ERangeError when the bank has not been built, and
+  // EOverflow (EInvalidOp for a NaN level) when the level factor is not a finite number.
+  // Allocates nothing.
+  bool fill_block(TWaveChunk& arr, int32_t used, double noiselevel, bool softnoiseonset,
+                  bool noiseplayleft, bool noiseplayright);
+
+  // Gain in dB of the whole bank at freq (Hz) when its samples are played at play_rate (Hz),
+  // computed from the sections' coefficients.
+  double response_db(double freq, double play_rate) const;
+};
+
+}  // namespace murmelin

@@ -1,0 +1,202 @@
+// The waveform-audio output service: a waveOut-style API over an exchangeable backend.
+//
+// Semantics every backend shares (they live in this layer, not in the backends):
+// - buffers play in the order they were written;
+// - the open, done and close notifications are posted as messages to the hidden window given
+//   at open (MM_WOM_OPEN / MM_WOM_DONE / MM_WOM_CLOSE, wParam = the device handle, lParam = the
+//   header for done) and are handled by that window's event loop, never inside the call that
+//   caused them;
+// - waveOutReset hands every queued buffer back as done; after it returns, no backend thread
+//   touches any of those buffers again;
+// - waveOutUnprepareHeader of a still-queued buffer fails with WAVERR_STILLPLAYING;
+// - an unknown handle fails with MMSYSERR_INVALHANDLE, an unknown device number with
+//   MMSYSERR_BADDEVICEID, a format the backend cannot open with WAVERR_BADFORMAT.
+// All functions may be called from any thread; the player calls them from the UI thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hidden_window.h"
+
+namespace murmelin {
+
+using MMRESULT = uint32_t;
+using HWAVEOUT = uint32_t;
+
+// Result codes.
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_ERROR = 1;         // unspecified failure
+constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;   // no device with this number
+constexpr MMRESULT MMSYSERR_NOTENABLED = 3;
+constexpr MMRESULT MMSYSERR_ALLOCATED = 4;     // device busy
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;   // not an open device handle
+constexpr MMRESULT MMSYSERR_NODRIVER = 6;      // the sound system is not available
+constexpr MMRESULT MMSYSERR_NOMEM = 7;
+constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
+constexpr MMRESULT MMSYSERR_BADERRNUM = 9;     // unknown result code
+constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT WAVERR_BADFORMAT = 32;      // format not supported
+constexpr MMRESULT WAVERR_STILLPLAYING = 33;   // buffers are still queued
+constexpr MMRESULT WAVERR_UNPREPARED = 34;     // header not prepared
+constexpr MMRESULT WAVERR_SYNC = 35;
+
+// Device number that selects the default output device.
+constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;
+
+// waveOutOpen flags.
+constexpr uint32_t CALLBACK_NULL = 0x00000u;
+constexpr uint32_t CALLBACK_WINDOW = 0x10000u;
+
+// Notification message numbers.
+constexpr uint32_t MM_WOM_OPEN = 0x3BB;
+constexpr uint32_t MM_WOM_CLOSE = 0x3BC;
+constexpr uint32_t MM_WOM_DONE = 0x3BD;
+
+constexpr uint16_t WAVE_FORMAT_PCM = 1;
+
+// Header flags.
+constexpr uint32_t WHDR_DONE = 0x01;
+constexpr uint32_t WHDR_PREPARED = 0x02;
+constexpr uint32_t WHDR_BEGINLOOP = 0x04;
+constexpr uint32_t WHDR_ENDLOOP = 0x08;
+constexpr uint32_t WHDR_INQUEUE = 0x10;
+
+// The PCM format of a stream. Only 16-bit PCM is supported.
+struct WAVEFORMATEX {
+  uint16_t wFormatTag = 0;
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint32_t nAvgBytesPerSec = 0;
+  uint16_t nBlockAlign = 0;
+  uint16_t wBitsPerSample = 0;
+  uint16_t cbSize = 0;
+};
+
+// One buffer handed to the device. lpData, dwBufferLength, dwUser, dwLoops belong to the
+// caller; dwFlags, lpNext and reserved belong to the service while the header is prepared.
+struct WAVEHDR {
+  char* lpData = nullptr;
+  uint32_t dwBufferLength = 0;
+  uint32_t dwBytesRecorded = 0;
+  uintptr_t dwUser = 0;
+  uint32_t dwFlags = 0;
+  uint32_t dwLoops = 0;
+  WAVEHDR* lpNext = nullptr;
+  uintptr_t reserved = 0;
+};
+
+constexpr uint32_t MAXPNAMELEN = 32;
+
+// Output capabilities. szPname is the product name: 32 UTF-16 units, ended by a zero unless
+// the name fills all 32.
+struct WAVEOUTCAPSW {
+  uint16_t wMid = 0;
+  uint16_t wPid = 0;
+  uint32_t vDriverVersion = 0;
+  char16_t szPname[MAXPNAMELEN] = {};
+  uint32_t dwFormats = 0;
+  uint16_t wChannels = 0;
+  uint16_t wReserved1 = 0;
+  uint32_t dwSupport = 0;
+};
+
+// The service's functions. uDeviceID takes a device number, WAVE_MAPPER, or (for the volume
+// functions) an open handle.
+uint32_t waveOutGetNumDevs();
+MMRESULT waveOutGetDevCapsW(uintptr_t uDeviceID, WAVEOUTCAPSW* pwoc, uint32_t cbwoc);
+MMRESULT waveOutOpen(HWAVEOUT* phwo, uint32_t uDeviceID, const WAVEFORMATEX* pwfx,
+                     uintptr_t dwCallback, uintptr_t dwInstance, uint32_t fdwOpen);
+MMRESULT waveOutPause(HWAVEOUT hwo);
+MMRESULT waveOutRestart(HWAVEOUT hwo);
+MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh);
+MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh);
+MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh);
+MMRESULT waveOutReset(HWAVEOUT hwo);
+MMRESULT waveOutClose(HWAVEOUT hwo);
+// Writes the text of a result code, ended by a zero, into pszText (at most cchText units).
+MMRESULT waveOutGetErrorTextW(MMRESULT mmrError, char16_t* pszText, uint32_t cchText);
+// The volume word: left channel in the low 16 bits, right channel in the high 16 bits;
+// 0xFFFF is full volume. Kept per device (an open handle stands for its device).
+MMRESULT waveOutGetVolume(uintptr_t hwoOrDevice, uint32_t* pdwVolume);
+MMRESULT waveOutSetVolume(uintptr_t hwoOrDevice, uint32_t dwVolume);
+
+// ---- Our own helpers -------------------------------------------------------------------
+
+// Closes an open handle whatever state it is in, without notifications and without consulting
+// failure injection: drops every queued buffer and stops the backend from touching them.
+// Used when an owner must let go of its buffers (destruction after a failed close).
+void waveout_force_close(HWAVEOUT hwo);
+
+// Number of times an output found the queue short while it was not paused (underruns), summed
+// over every stream since the process started.
+uint64_t waveout_underruns();
+
+// ---- Backends ----------------------------------------------------------------------------
+
+// Operations a backend can be told to refuse (see waveout_backend::injected_failure).
+enum class waveout_op {
+  get_dev_caps, open, pause, restart, prepare, write, unprepare, reset, close, get_error_text,
+  get_volume, set_volume,
+};
+
+// The queue side of an open stream, handed to the backend at open. Thread-safe.
+class waveout_source {
+public:
+  virtual ~waveout_source() = default;
+  // Copies up to `bytes` bytes of queued data into dst, in order, and hands every buffer that
+  // is used up back as done. Returns the number of bytes copied; 0 while paused. A short
+  // count while not paused counts as an underrun.
+  virtual std::size_t pull(void* dst, std::size_t bytes) = 0;
+  // Takes the rest of the oldest queued buffer whole, in place of pull(): appends its bytes to
+  // data, sets user to its dwUser and hands it back as done. False while paused or empty.
+  virtual bool pull_buffer(std::vector<uint8_t>& data, uintptr_t& user) = 0;
+  // Number of buffers queued and not yet handed back; whether the stream is paused.
+  virtual int queued_buffers() const = 0;
+  virtual bool is_paused() const = 0;
+  // The current volume word of the stream's device.
+  virtual uint32_t volume() const = 0;
+};
+
+// One open stream of a backend: destroying it stops the backend from pulling any more data;
+// the destructor returns only when no backend thread is inside pull().
+class waveout_output {
+public:
+  virtual ~waveout_output() = default;
+};
+
+class waveout_backend {
+public:
+  virtual ~waveout_backend() = default;
+  // Number of output devices, numbered from 0.
+  virtual uint32_t device_count() = 0;
+  // Name of device d (d < device_count(), or WAVE_MAPPER for the default device).
+  virtual std::u16string device_name(uint32_t d) = 0;
+  // Opens device d (or WAVE_MAPPER) with a checked 16-bit PCM format; the stream pulls its data
+  // from source. Returns MMSYSERR_NOERROR and sets out, or a result code
+  // (WAVERR_BADFORMAT for a format the device cannot play).
+  virtual MMRESULT open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt,
+                        waveout_source& source, std::unique_ptr<waveout_output>& out) = 0;
+  // A non-zero code makes the operation fail with it before it does anything.
+  virtual MMRESULT injected_failure(waveout_op) { return MMSYSERR_NOERROR; }
+};
+
+// Selects the backend for the whole process; nullptr restores the default SDL2 backend.
+// Streams open at the time stay on the backend they were opened with.
+void waveout_use_backend(std::shared_ptr<waveout_backend> backend);
+// The backend in use (creates the SDL2 backend on first use).
+std::shared_ptr<waveout_backend> waveout_current_backend();
+
+// The SDL2 backend (the default).
+std::shared_ptr<waveout_backend> make_sdl_waveout_backend();
+
+// Applies a volume word as gain to interleaved 16-bit frames: channel 0 (and every even
+// channel) gets the left half, channel 1 (and every odd channel) the right half.
+void waveout_apply_volume(int16_t* samples, std::size_t count, uint32_t channels,
+                          uint32_t volume);
+
+}  // namespace murmelin
