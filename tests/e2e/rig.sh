@@ -50,7 +50,7 @@ rig_stop() {
   if rig_alive "$pid"; then
     kill -s "$sig" "$pid" 2>/dev/null
     if ! rig_wait_until "$limit" rig_not_running "$pid"; then
-      rig_log "process $pid did not end after SIG$sig; killing it"
+      rig_log "process $pid ($(tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | cut -c1-60)) did not end after SIG$sig; killing it"
       kill -s KILL "$pid" 2>/dev/null
     fi
   fi
@@ -226,9 +226,10 @@ rig_no_other_window() { ! rig_other_window >/dev/null; }
 # one the program's window is never activated by itself.
 rig_focus() { timeout 10 xdotool windowfocus --sync "$1" || rig_fail "cannot focus window $1"; }
 
-# rig_click WINDOW X Y: a real left click at client coordinates.
+# rig_click WINDOW X Y: a real left click at client coordinates. (No --sync: it waits for
+# the pointer to move, which never happens when it is already there.)
 rig_click() {
-  timeout 10 xdotool mousemove --sync --window "$1" "$2" "$3" click 1 || rig_fail "click at $2,$3 failed"
+  timeout 10 xdotool mousemove --window "$1" "$2" "$3" click 1 || rig_fail "click at $2,$3 failed"
 }
 
 # rig_key WINDOW KEY: focuses WINDOW and presses KEY.
