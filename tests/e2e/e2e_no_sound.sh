@@ -38,6 +38,16 @@ rig_key "$box" Return
 rig_wait_until 15 rig_no_other_window || rig_fail "the message box did not close on Return"
 rig_app_running || rig_fail "the program ended after the message box was dismissed"
 [ -n "$(rig_app_windows | grep -x "$RIG_MAIN_WIN")" ] || rig_fail "the main window is gone"
+
+# The program still answers: after the failed start, the next Play stops (nothing to show)
+# and the one after that tries again and reports the error again.
+rig_log "Play twice more"
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 20 rig_has_other_window || rig_fail "no message box after trying to play again"
+rig_key "$(rig_other_window)" Return
+rig_wait_until 15 rig_no_other_window || rig_fail "the second message box did not close on Return"
+rig_app_running || rig_fail "the program ended after the second message box"
 [ ! -e "$XDG_RUNTIME_DIR/pulse" ] || rig_fail "a sound server was started after all"
 
 rig_close_window "$RIG_MAIN_WIN"

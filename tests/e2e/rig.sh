@@ -240,7 +240,7 @@ rig_key() {
 
 # rig_close_window WINDOW: the close request a window manager sends (WM_DELETE_WINDOW).
 rig_close_window() {
-  "$RIG_TOOLS/murmelin_e2e_wmclose" "$1" || rig_fail "cannot ask window $1 to close"
+  "$RIG_TOOLS/murmelin_e2e_x11" close "$1" || rig_fail "cannot ask window $1 to close"
 }
 
 # rig_wait_app_exit SECONDS: waits for the program to end; sets RIG_APP_RC.
@@ -270,7 +270,7 @@ rig_parse_args() {
       *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
   done
-  for tool in murmelin_e2e_analyze murmelin_e2e_wmclose; do
+  for tool in murmelin_e2e_analyze murmelin_e2e_x11; do
     [ -x "$RIG_TOOLS/$tool" ] || { echo "missing $RIG_TOOLS/$tool (build the release preset first)" >&2; exit 2; }
   done
 }
