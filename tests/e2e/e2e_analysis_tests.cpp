@@ -104,6 +104,11 @@ TEST(E2eAnalysis, ExpectedPowerOfWhiteNoiseIsItsShareOfTheBand) {
   EXPECT_NEAR(p / var, 1000.0 / 22050.0, 1e-9);
   const double p6 = expected_band_power(b, var, 44100.0, [](double) { return -6.0; });
   EXPECT_NEAR(10.0 * std::log10(p6 / p), -6.0, 1e-9);
+  // Over the whole band the pink bank's steep low end must be integrated finely enough:
+  // the level at -10 dB is an RMS of about 3200.
+  const double whole = expected_band_power({0.0, 22050.0, 11025.0}, var, 44100.0,
+                                           [](double f) { return pink_bank_response_db(f, 44100.0); });
+  EXPECT_NEAR(std::sqrt(whole), 3216.0, 5.0);
 }
 
 TEST(E2eAnalysis, ReferenceBankResponseHasThePinkShape) {
