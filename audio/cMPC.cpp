@@ -257,6 +257,9 @@ void TMPCPlay::release_board() {
   const HWAVEOUT h = fwaveouthandle;
   MMRESULT r = waveOutReset(h);
   if (r != MMSYSERR_NOERROR) raise_device_error("WaveOutReset:", r);
+  // The buffers the reset hands back are never refilled, even when closing fails below and
+  // the player still owns the device when their notifications arrive.
+  sendnomore = true;
   for (auto& hd : waveheader) {
     r = waveOutUnprepareHeader(h, &hd, sizeof(WAVEHDR));
     if (r != MMSYSERR_NOERROR) raise_device_error("WaveOutUnPrepareHeader:", r);

@@ -90,9 +90,14 @@ public:
   // from the current coefficients and gain.
   double response(double freq, double rate) const;
 
-  // The two state values, for inspection.
+  // The two state values, for inspection, and for code that runs the section's steps on a
+  // copy of its coefficients and hands the state back afterwards.
   double state_z0() const { return z0; }
   double state_z1() const { return z1; }
+  void restore_state(double az0, double az1) {
+    z0 = az0;
+    z1 = az1;
+  }
 
 private:
   double failed_step(double p, double y);

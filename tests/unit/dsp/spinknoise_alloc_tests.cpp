@@ -11,6 +11,9 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
+// The replacements below pair malloc with free; GCC cannot see that once they are inlined.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t n) {
   ++allocations;
   if (void* p = std::malloc(n ? n : 1)) return p;

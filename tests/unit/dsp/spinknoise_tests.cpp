@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -31,6 +32,20 @@ struct reference_fill {
     }
   }
 
+  // Failed steps seen so far: pole part, zero part, output gain.
+  int failures[3] = {0, 0, 0};
+  void count_failure(const TRealFilterSection& s, double x) {
+    const double p = s.a0() * x + s.a1() * s.state_z1();
+    const double y = s.b0() * (p + s.b1() * s.state_z1());
+    if (!std::isfinite(p)) {
+      ++failures[0];
+    } else if (!std::isfinite(y)) {
+      ++failures[1];
+    } else if (!std::isfinite(s.Gain() * y)) {
+      ++failures[2];
+    }
+  }
+
   // Fills used entries; the overload flag is returned through ovl.
   TWaveChunk block(int32_t used, double level, bool soft, bool left, bool right, bool& ovl) {
     TWaveChunk out(static_cast<std::size_t>(used));
@@ -48,7 +63,10 @@ struct reference_fill {
         const double r1 = random_value();
         const double r2 = random_value();
         x = (r1 - r2) * (l * gain * 32768);
-        for (auto& s : bank) x = s->filter(x);
+        for (auto& s : bank) {
+          count_failure(*s, x);
+          x = s->filter(x);
+        }
         if (std::fabs(x) > 32766) ovl = true;
         out[n] = left ? double_to_smallint(false, x) : 0;
       } else {
@@ -174,6 +192,107 @@ TEST(PinkNoiseFill, BlocksFollowTheFillStepByStep) {
   EXPECT_EQ(g.noiseonsetcount, 61);
 }
 
+TEST(PinkNoiseFill, FailedStepsInsideTheBankMatchTheSectionsOwnSteps) {
+  // Banks redesigned so that steps overflow in all three places, some sections with a gain,
+  // some without (the bank then has unity gain throughout).
+  struct scenario {
+    double level;
+    std::vector<std::pair<int, double>> gains;  // section, gain
+    std::vector<int> hf;                        // sections with unity gain at half the rate
+    std::vector<std::pair<int, std::pair<double, double>>> poles_zeros = {};
+  };
+  const scenario scenarios[] = {
+      {-10, {{1, 1e300}}, {2, 5}},
+      {20, {{0, 1e290}, {4, 1e10}}, {1, 2, 3, 6}},
+      {6013, {}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {6000, {}, {1, 3, 5, 7, 9}},
+      {-10, {{3, 1e305}, {8, 0.5}}, {4, 9}},
+      // A high shelf in front: its zero part overflows while its pole part does not.
+      {6020, {}, {}, {{0, {20000, 20}}}},
+      {6010, {{5, 2.0}}, {7}, {{0, {20000, 20}}, {6, {15000, 100}}}},
+  };
+  int failures[3] = {0, 0, 0};
+  int apart = 0;
+  for (const scenario& sc : scenarios) {
+    tpinknoise g = built_generator();
+    reference_fill ref(44100);
+    for (auto [i, gain] : sc.gains) {
+      g.pinkfilters[i]->set_Gain(gain);
+      ref.bank[i]->set_Gain(gain);
+    }
+    for (int i : sc.hf) {
+      g.pinkfilters[i]->set_UnityGainAtHF(true);
+      ref.bank[i]->set_UnityGainAtHF(true);
+    }
+    for (auto [i, pz] : sc.poles_zeros) {
+      for (TRealFilterSection* s : {g.pinkfilters[i].get(), ref.bank[i].get()}) {
+        s->set_FPole(pz.first);
+        s->set_FZero(pz.second);
+      }
+    }
+    set_random_state(77);
+    for (int32_t used : {4096, 4095, 30, 4096}) {
+      const uint32_t state = random_state();
+      bool ref_ovl;
+      const TWaveChunk want = ref.block(used, sc.level, false, true, true, ref_ovl);
+      set_random_state(state);
+      TWaveChunk got(static_cast<std::size_t>(used));
+      EXPECT_EQ(g.fill_block(got, used, sc.level, false, true, true), ref_ovl);
+      ASSERT_EQ(got, want) << sc.level << " used " << used;
+      for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(g.pinkfilters[i]->state_z0(), ref.bank[i]->state_z0()) << i;
+        ASSERT_EQ(g.pinkfilters[i]->state_z1(), ref.bank[i]->state_z1()) << i;
+        apart += ref.bank[i]->state_z0() != ref.bank[i]->state_z1();
+      }
+    }
+    for (int k = 0; k < 3; ++k) failures[k] += ref.failures[k];
+  }
+  // Every kind of failure occurred, and some section ended a block with its states apart.
+  EXPECT_GT(failures[0], 0);
+  EXPECT_GT(failures[1], 0);
+  EXPECT_GT(failures[2], 0);
+  EXPECT_GT(apart, 0);
+}
+
+TEST(PinkNoiseFill, StatesStayApartThroughFailedPoleParts) {
+  // Section 0 as a high shelf: at a huge level its zero part overflows. Then its pole moves
+  // so far that every pole part overflows: its z0 must stay where the zero failure left it.
+  tpinknoise g = built_generator();
+  reference_fill ref(44100);
+  auto both = [&](auto&& change) {
+    change(*g.pinkfilters[0]);
+    change(*ref.bank[0]);
+  };
+  both([](TRealFilterSection& s) {
+    s.set_FPole(20000);
+    s.set_FZero(20);
+  });
+  auto block = [&](int32_t used, double level) {
+    const uint32_t state = random_state();
+    bool ref_ovl;
+    const TWaveChunk want = ref.block(used, level, false, true, true, ref_ovl);
+    set_random_state(state);
+    TWaveChunk got(static_cast<std::size_t>(used));
+    EXPECT_EQ(g.fill_block(got, used, level, false, true, true), ref_ovl);
+    EXPECT_EQ(got, want);
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(g.pinkfilters[i]->state_z0(), ref.bank[i]->state_z0()) << i;
+      EXPECT_EQ(g.pinkfilters[i]->state_z1(), ref.bank[i]->state_z1()) << i;
+    }
+  };
+  set_random_state(5);
+  block(64, -10);
+  block(64, 6020);
+  ASSERT_NE(ref.bank[0]->state_z0(), ref.bank[0]->state_z1());
+  ASSERT_GT(ref.failures[1], 0);
+  both([](TRealFilterSection& s) { s.set_FPole(-11000); });  // a1 about 900
+  const int pole_failures = ref.failures[0];
+  block(64, 6020);
+  block(7, 6020);
+  EXPECT_EQ(ref.failures[0], pole_failures + 32 + 4);
+  EXPECT_NE(ref.bank[0]->state_z0(), ref.bank[0]->state_z1());
+}
+
 TEST(PinkNoiseFill, SoftOnsetStartsSilentAndReachesExactlyOne) {
   tpinknoise g = built_generator();
   g.start_onset(44100);
@@ -237,6 +356,27 @@ TEST(PinkNoiseFill, OnsetOffAndOnsetEdgeCases) {
   EXPECT_THROW(g.start_onset(1 << 30), EIntOverflow);
   EXPECT_EQ(g.noiseonsetnsamples, 2000);
   EXPECT_EQ(g.noiseonsetcount, 0);
+}
+
+TEST(PinkNoiseFill, OnsetCountOverflowEndsTheBlockAfterTheFramesBefore) {
+  constexpr int32_t max = std::numeric_limits<int32_t>::max();
+  tpinknoise g = built_generator();
+  reference_fill ref(44100);
+  g.noiseonsetnsamples = ref.nsamples = max;
+  g.noiseonsetcount = ref.count = max - 3;
+  set_random_state(21);
+  bool ovl;
+  const TWaveChunk want = ref.block(6, -10, true, true, true, ovl);  // three frames
+  const uint32_t after = random_state();
+  set_random_state(21);
+  TWaveChunk block(4096, int16_t{9});
+  EXPECT_THROW(g.fill_block(block, 4096, -10, true, true, true), EIntOverflow);
+  EXPECT_EQ(TWaveChunk(block.begin(), block.begin() + 6), want);
+  EXPECT_EQ(block[6], 9);
+  EXPECT_EQ(random_state(), after);
+  EXPECT_EQ(g.noiseonsetcount, max);
+  EXPECT_EQ(g.noiseonsetgain, 1.0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(g.pinkfilters[i]->state_z1(), ref.bank[i]->state_z1()) << i;
 }
 
 TEST(PinkNoiseFill, LevelSetsTheRms) {
