@@ -31,6 +31,10 @@ std::size_t first_channel_mismatch(const stereo_recording& rec);
 // RMS of the left channel over [from, to), clipped to the recording.
 double rms(const stereo_recording& rec, std::size_t from, std::size_t to);
 
+// RMS of the first difference of the left channel over [from, to): its power lies at high
+// frequencies, so even short windows give a steady measure of the level.
+double rms_of_difference(const stereo_recording& rec, std::size_t from, std::size_t to);
+
 // A stretch of at least min_frames consecutive all-zero frames: where the stream starved.
 struct frame_range {
   std::size_t from;

@@ -61,6 +61,8 @@ TEST(E2eAnalysis, PrimitivesOnSmallRecordings) {
   EXPECT_DOUBLE_EQ(rms(rec, 2, 4), std::sqrt(25.0 / 2.0));
   EXPECT_DOUBLE_EQ(rms(rec, 6, 100), std::sqrt(9.0 / 2.0));  // clipped to the recording
   EXPECT_EQ(rms(rec, 5, 5), 0.0);
+  EXPECT_DOUBLE_EQ(rms_of_difference(rec, 1, 4), std::sqrt((25.0 + 25.0) / 2.0));
+  EXPECT_EQ(rms_of_difference(rec, 3, 4), 0.0);
 
   const auto empty = from_interleaved({});
   EXPECT_EQ(first_nonzero_frame(empty), 0u);
@@ -170,7 +172,21 @@ TEST(E2eAnalysis, FaultyPlaybackIsCaught) {
     opt.seconds = 20.0;
     opt.onset_seconds = 0.5;
     const auto r = check_playback(from_interleaved(synth_pink_noise(opt)), exp);
-    EXPECT_TRUE(has_failure(r, "onset at 1.00 s")) << all_failures(r);
+    EXPECT_TRUE(has_failure(r, "does not begin as a raised cosine")) << all_failures(r);
+  }
+  {  // an onset 10 % too short
+    synth_options opt;
+    opt.seconds = 20.0;
+    opt.onset_seconds = 1.8;
+    const auto r = check_playback(from_interleaved(synth_pink_noise(opt)), exp);
+    EXPECT_TRUE(has_failure(r, "onset at")) << all_failures(r);
+  }
+  {  // an onset 10 % too long
+    synth_options opt;
+    opt.seconds = 20.0;
+    opt.onset_seconds = 2.2;
+    const auto r = check_playback(from_interleaved(synth_pink_noise(opt)), exp);
+    EXPECT_TRUE(has_failure(r, "onset at")) << all_failures(r);
   }
   {  // the start of the sound was not recorded
     synth_options opt;
