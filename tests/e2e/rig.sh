@@ -158,10 +158,14 @@ rig_start_pulse() {
   rig_log "PulseAudio up, sinks: $sinks"
 }
 
-# Number of playback streams open on the sound server.
-rig_sink_inputs() { rig_pactl list short sink-inputs | grep -c . ; }
-rig_no_sink_inputs() { [ "$(rig_sink_inputs)" = 0 ]; }
-rig_some_sink_input() { [ "$(rig_sink_inputs)" -ge 1 ]; }
+# Number of playback streams open on the sound server; fails when the server does not answer.
+rig_sink_inputs() {
+  local out
+  out=$(rig_pactl list short sink-inputs) || return 1
+  if [ -z "$out" ]; then echo 0; else printf '%s\n' "$out" | grep -c .; fi
+}
+rig_no_sink_inputs() { local n; n=$(rig_sink_inputs) && [ "$n" = 0 ]; }
+rig_some_sink_input() { local n; n=$(rig_sink_inputs) && [ "$n" -ge 1 ]; }
 
 # rig_start_parec FILE: records the null sink's monitor as raw s16le stereo into FILE.
 # A short latency keeps parec from holding seconds of sound in its buffer.
