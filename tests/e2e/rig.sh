@@ -120,8 +120,11 @@ rig_init() {
   export PULSE_CLIENTCONFIG="$RIG_DIR/client.conf"
   export PULSE_SERVER="unix:$RIG_DIR/no-sound-server"
   unset PULSE_SINK PULSE_SOURCE SDL_AUDIODRIVER SDL_AUDIO_DRIVER AUDIODEV
-  unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+  unset WAYLAND_DISPLAY
   export QT_QPA_PLATFORM=xcb
+  # A session bus address that leads nowhere: no client may reach the user's bus, nor
+  # autolaunch a bus daemon of its own that would outlive the rig.
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$RIG_DIR/no-session-bus"
   RIG_LOGS="$RIG_DIR/logs"
   RIG_REC="$RIG_DIR/rec"
 }
