@@ -46,6 +46,24 @@ ctx_switches() {
     awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}'
 }
 threads() { ls /proc/"$1"/task | wc -l; }
+# One line per thread: tid, CPU ticks, context switches, name.
+thread_snapshot() {
+  local t
+  for t in /proc/"$1"/task/*; do
+    local tid=${t##*/} name ticks ctx
+    name=$(cat "$t/comm" 2>/dev/null) || continue
+    ticks=$(sed 's/^.*) //' "$t/stat" 2>/dev/null | awk '{print $12 + $13}')
+    ctx=$(awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}' "$t/status" 2>/dev/null)
+    echo "$tid ${ticks:-0} ${ctx:-0} ${name// /_}"
+  done
+}
+# thread_table BEFORE AFTER: per-thread CPU % and context switches between two snapshots.
+thread_table() {
+  awk -v hz="$CLK_TCK" -v s="$seconds" '
+    NR == FNR {t[$1] = $2; c[$1] = $3; next}
+    {printf "|   thread %s (%s) | | %.2f %%, %d context switches |\n", $4, $1, 100 * ($2 - t[$1]) / hz / s, $3 - c[$1]}
+  ' "$1" "$2"
+}
 status_kb() { awk -v k="$2:" '$1 == k {print $2}' "/proc/$1/status"; }
 
 # --- start to mapped ---------------------------------------------------------------------
@@ -80,9 +98,9 @@ rss_idle=$(status_kb "$pid" VmRSS)
 rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
 rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play"
 sleep 3   # past the two-second onset
-c0=$(cpu_ticks "$pid"); x0=$(ctx_switches "$pid")
+c0=$(cpu_ticks "$pid"); x0=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.0"
 sleep "$seconds"
-c1=$(cpu_ticks "$pid"); x1=$(ctx_switches "$pid")
+c1=$(cpu_ticks "$pid"); x1=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.1"
 threads_playing=$(threads "$pid")
 hwm_playing=$(status_kb "$pid" VmHWM)
 rss_playing=$(status_kb "$pid" VmRSS)
@@ -111,6 +129,7 @@ Murmelin on $(uname -m), $(nproc) cores; X: Xvfb, sound: PulseAudio null sink
 | start to main window mapped (median of $runs; min ${sorted[0]}, max ${sorted[$((runs - 1))]} ms) | 0.5 s | $(awk -v m="$map_median" 'BEGIN {printf "%.3f s", m / 1000}') |
 | peak resident memory while playing (VmHWM; VmRSS idle $(mb "$rss_idle"), playing $(mb "$rss_playing")) | 60 MB | $(mb "$hwm_playing") |
 | CPU while playing, ${seconds} s ($threads_playing threads; $((x1 - x0)) context switches) | 1 % of one core | $(pct $((c1 - c0))) |
+$(thread_table "$RIG_DIR/threads.0" "$RIG_DIR/threads.1")
 | CPU while stopped, ${seconds} s ($threads_stopped threads) | 0.0 % | $(pct $((s1 - s0))) |
 | wake-ups while stopped (context switches in ${seconds} s) | none | $((y1 - y0)) |
 EOF
