@@ -35,6 +35,8 @@ before_play=$(rig_rec_pos)
 rig_log "Play"
 rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
 rig_wait_until 15 rig_some_sink_input || rig_fail "no stream on the sound server 15 s after Play"
+specs=$(rig_sink_input_specs)
+[ "$specs" = "s16le 2ch 44100Hz" ] || rig_fail "expected one stream of s16le 2ch 44100Hz, found: ${specs:-none}"
 rig_wait_recorded $(( before_play + PLAY_SECONDS * RIG_BYTES_PER_SECOND )) $(( PLAY_SECONDS + 60 )) \
   || rig_fail "recording stalled while playing"
 rig_app_running || rig_fail "the program ended while playing"

@@ -170,6 +170,11 @@ rig_sink_inputs() {
 rig_no_sink_inputs() { local n; n=$(rig_sink_inputs) && [ "$n" = 0 ]; }
 rig_some_sink_input() { local n; n=$(rig_sink_inputs) && [ "$n" -ge 1 ]; }
 
+# Sample specifications of the open playback streams, one a line ("s16le 2ch 44100Hz").
+rig_sink_input_specs() {
+  rig_pactl list sink-inputs | sed -n 's/^[[:space:]]*Sample Specification: //p'
+}
+
 # rig_start_parec FILE: records the null sink's monitor as raw s16le stereo into FILE.
 # A short latency keeps parec from holding seconds of sound in its buffer.
 rig_start_parec() {
