@@ -5,6 +5,7 @@
 
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "error_boundary.h"
 
@@ -12,12 +13,53 @@ namespace murmelin {
 
 namespace {
 
+// Storage for posted messages, reused so that posting allocates nothing once warmed up:
+// Qt deletes each delivered event through its virtual destructor, which hands the block back
+// here. Blocks are never returned to the heap.
+class message_pool {
+public:
+  void* take(std::size_t size) {
+    if (size > block_size) return ::operator new(size);
+    std::lock_guard<std::mutex> g(lock);
+    if (free_blocks.empty()) {
+      void* p = ::operator new(block_size);
+      free_blocks.reserve(free_blocks.capacity() + 1);  // room to give this block back
+      return p;
+    }
+    void* p = free_blocks.back();
+    free_blocks.pop_back();
+    return p;
+  }
+  void give(void* p, std::size_t size) noexcept {
+    if (size > block_size) {
+      ::operator delete(p);
+      return;
+    }
+    std::lock_guard<std::mutex> g(lock);
+    free_blocks.push_back(p);  // never allocates: capacity was reserved when p was made
+  }
+  static constexpr std::size_t block_size = 64;
+
+private:
+  std::mutex lock;
+  std::vector<void*> free_blocks;
+};
+
+message_pool& pool() {
+  static message_pool* p = new message_pool;  // lives until the process ends
+  return *p;
+}
+
 // A posted window message.
 class message_event : public QEvent {
 public:
   explicit message_event(const TMessage& m) : QEvent(hidden_window::message_event_type()), msg(m) {}
   TMessage msg;
+
+  static void* operator new(std::size_t size) { return pool().take(size); }
+  static void operator delete(void* p, std::size_t size) noexcept { pool().give(p, size); }
 };
+static_assert(sizeof(message_event) <= message_pool::block_size);
 
 // Handle -> window. Posting looks the window up and posts under the same lock that the
 // window's destructor takes to unregister, so a message is never posted to a window being

@@ -36,10 +36,12 @@ private:
   const uint32_t fchannels;
 };
 
-// Frames per SDL callback: about 20 ms, a power of two between 256 and 4096.
+// Frames per SDL callback, which is also what SDL asks the sound server to keep buffered:
+// the largest power of two up to about 0.1 s (4096 at 44100 Hz), at least 256. Long enough
+// that a busy machine does not starve the server, few enough wake-ups to cost next to nothing.
 Uint16 callback_frames(uint32_t rate) {
   uint32_t frames = 256;
-  while (frames < 4096 && frames * 2 <= rate / 40) frames *= 2;
+  while (frames < 8192 && frames * 2 <= rate / 10) frames *= 2;
   return static_cast<Uint16>(frames);
 }
 

@@ -87,12 +87,15 @@ bool waveout_test_backend::play_next(HWAVEOUT h) {
   if (h == 0) h = current_handle();
   stream* st = find_stream(h);
   if (!st) return false;
-  std::vector<uint8_t> bytes;
+  fscratch.clear();
+  uintptr_t user = 0;
+  if (!st->source->pull_buffer(fscratch, user)) return false;
+  if (!fkeep_played) return true;
   played_buffer pb;
   pb.handle = h;
-  if (!st->source->pull_buffer(bytes, pb.user)) return false;
-  pb.samples.resize(bytes.size() / 2);
-  if (!pb.samples.empty()) std::memcpy(pb.samples.data(), bytes.data(), pb.samples.size() * 2);
+  pb.user = user;
+  pb.samples.resize(fscratch.size() / 2);
+  if (!pb.samples.empty()) std::memcpy(pb.samples.data(), fscratch.data(), pb.samples.size() * 2);
   fplayed.push_back(std::move(pb));
   return true;
 }

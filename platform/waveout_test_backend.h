@@ -80,6 +80,9 @@ public:
   // The samples of every played buffer, one after the other.
   std::vector<int16_t> played_samples() const;
   void clear_played() { fplayed.clear(); }
+  // Whether play_next keeps what it played (on by default). Off, playing allocates nothing,
+  // for tests that look at the allocations of a steady playback.
+  void set_keep_played(bool keep) { fkeep_played = keep; }
 
   // ---- waveout_backend
   uint32_t device_count() override;
@@ -113,6 +116,8 @@ private:
   uint32_t flast_device = 0;
   WAVEFORMATEX flast_format;
   std::vector<played_buffer> fplayed;
+  bool fkeep_played = true;
+  std::vector<uint8_t> fscratch;
 };
 
 // Selects a test backend for its lifetime and restores the SDL2 backend afterwards.

@@ -46,18 +46,6 @@ std::vector<double> test_signal() {
   return in;
 }
 
-// Peak amplitude of the section's steady-state output for a unit sine at freq.
-double measured_amplitude(TRealFilterSection& s, double freq, double rate) {
-  s.reset();
-  const int n = static_cast<int>(rate);  // one second settles even the 20 Hz sections
-  double peak = 0.0;
-  for (int i = 0; i < n + static_cast<int>(rate / 10); ++i) {
-    const double y = s.filter(std::sin(2.0 * pi * freq * i / rate));
-    if (i >= n) peak = std::max(peak, std::fabs(y));
-  }
-  return peak;
-}
-
 }  // namespace
 
 TEST(TRealFilterSection, FreshSectionHasItsDefaultsAndOutputsZero) {
@@ -294,15 +282,6 @@ TEST(TRealFilterSection, FailedDesignRaisesAndLeavesTheSectionAsItWas) {
   s.set_UnityGainAtHF(true);
   EXPECT_NO_THROW(s.set_FZero(0.0));
   EXPECT_NEAR(s.response(0, 44100), 0.0, 1e-12);
-}
-
-TEST(TRealFilterSection, ResponseMatchesTheFilteredSine) {
-  TRealFilterSection s;
-  design(s, 44100, 160, 226.27);
-  s.set_Gain(0.5);
-  for (double f : {50.0, 200.0, 1000.0, 5000.0}) {
-    EXPECT_NEAR(measured_amplitude(s, f, 44100), s.response(f, 44100), 2e-3) << f;
-  }
 }
 
 TEST(TRealFilterSection, OwnerDestroysTheSectionAndFilterArrLeavesTheOutputAlone) {

@@ -1,0 +1,189 @@
+// Plays a known pattern through the player and the SDL2 backend on a PulseAudio null sink
+// ("play"), and checks the sink monitor's recording afterwards ("analyze"). Driven by
+// pulse_check.sh, which starts the sound server and the recorder.
+//
+//   mpc_pulse_check play <summary-file>
+//   mpc_pulse_check analyze <recording.raw> <summary-file>
+//
+// The stream: a lead-in of silence (the sound server may cut the first milliseconds of a new
+// stream off the monitor while it mixes the stream in); part A, a counting pattern of kFramesA
+// frames; part B, kFramesB frames of silence; part C, a second counting pattern that runs
+// until the owner calls Stop.
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cMPC.h"
+#include "waveout.h"
+
+namespace {
+
+using namespace murmelin;
+
+constexpr int kChunkFrames = 4096;
+constexpr int kBuffersLead = 2; // about 0.2 s
+constexpr int kBuffersA = 32;   // about 3 s at 44100 Hz
+constexpr int kBuffersB = 12;   // about 1.1 s
+constexpr int kStopAfterC = 24; // buffers of part C handed out before Stop
+constexpr int64_t kFramesA = int64_t{kBuffersA} * kChunkFrames;
+constexpr int64_t kFramesB = int64_t{kBuffersB} * kChunkFrames;
+constexpr int kRate = 44100;
+
+int16_t a_left(int64_t n) { return static_cast<int16_t>(n % 32000 + 1); }
+int16_t a_right(int64_t n) { return static_cast<int16_t>(-((n * 7) % 32000 + 1)); }
+int16_t c_left(int64_t n) { return static_cast<int16_t>(-(n % 20000 + 5000)); }
+int16_t c_right(int64_t n) { return static_cast<int16_t>((n * 3) % 20000 + 5000); }
+
+int fail(const std::string& why) {
+  std::fprintf(stderr, "FAIL: %s\n", why.c_str());
+  return 1;
+}
+
+int play(const char* summary_path) {
+  int argc = 1;
+  char name[] = "mpc_pulse_check";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+
+  TMPCPlay p;
+  std::printf("devices:");
+  for (const auto& n : p.Devicenames()) std::printf(" [%s]", n.toUtf8().constData());
+  std::printf("\n");
+  const auto sink = p.Devicenames().indexOf("Test_Sink");
+  if (sink < 0) return fail("the device list does not name the null sink Test_Sink");
+  p.set_DeviceID(static_cast<int32_t>(sink));
+  p.set_nChunkSamples(2 * kChunkFrames);
+  p.set_nBuffers(16);  // about 1.5 s queued: the UI thread may stall without a gap
+  p.set_nChans(2);
+  p.set_sfTot(2 * kRate);
+
+  int buffers = 0;        // buffers handed out so far
+  int64_t frames_c = 0;   // frames of part C handed out
+  bool stopping = false;
+  bool closed_early = false;
+  p.set_OnClosed([&] {
+    if (!stopping) closed_early = true;
+  });
+  p.set_OnStash([&](TWaveChunk& arr, int32_t& used, bool&) {
+    const int b = buffers++ - kBuffersLead;  // negative in the lead-in
+    for (int f = 0; f < kChunkFrames; ++f) {
+      const int64_t n = int64_t{b} * kChunkFrames + f;
+      int16_t l = 0, r = 0;
+      if (b < 0) {
+        l = r = 0;
+      } else if (b < kBuffersA) {
+        l = a_left(n);
+        r = a_right(n);
+      } else if (b >= kBuffersA + kBuffersB) {
+        const int64_t c = n - kFramesA - kFramesB;
+        l = c_left(c);
+        r = c_right(c);
+      }
+      arr[2 * f] = l;
+      arr[2 * f + 1] = r;
+    }
+    used = 2 * kChunkFrames;
+    if (b >= kBuffersA + kBuffersB) frames_c += kChunkFrames;
+    if (b == kBuffersA + kBuffersB + kStopAfterC - 1 && !stopping) {
+      // The owner stops the player from its own handler, after this buffer is queued.
+      stopping = true;
+      QTimer::singleShot(0, &app, [&] {
+        const uint64_t underruns = waveout_underruns();
+        p.Stop();
+        std::printf("stopped after %d buffers, %llu underruns while playing\n", buffers,
+                    static_cast<unsigned long long>(underruns));
+        // Stay alive with the device closed while the recorder goes on.
+        QTimer::singleShot(1000, &app, [&] { app.quit(); });
+      });
+    }
+  });
+  // Bounds a hang only: the whole playback takes about 6 s.
+  QTimer::singleShot(30000, &app, [&] {
+    std::fprintf(stderr, "FAIL: playback did not finish in 30 s\n");
+    app.exit(2);
+  });
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run: ") + e.what());
+  }
+  const int rc = app.exec();
+  if (rc != 0) return rc;
+  if (closed_early) return fail("the device closed before Stop");
+  if (p.OwnBoard()) return fail("the player still owns the device after Stop");
+  QFile summary(QString::fromLocal8Bit(summary_path));
+  if (!summary.open(QIODevice::WriteOnly)) return fail("cannot write the summary");
+  summary.write(QByteArray::number(static_cast<qlonglong>(frames_c)));
+  return 0;
+}
+
+int analyze(const char* recording_path, const char* summary_path) {
+  QFile summary(QString::fromLocal8Bit(summary_path));
+  if (!summary.open(QIODevice::ReadOnly)) return fail("no summary: the playback did not finish");
+  const int64_t max_frames_c = summary.readAll().toLongLong();
+  QFile rec(QString::fromLocal8Bit(recording_path));
+  if (!rec.open(QIODevice::ReadOnly)) return fail("no recording");
+  const QByteArray bytes = rec.readAll();
+  const int64_t frames = bytes.size() / 4;
+  const auto* raw = reinterpret_cast<const uint8_t*>(bytes.constData());
+  auto sample = [raw](int64_t at) {
+    return static_cast<int16_t>(static_cast<uint16_t>(raw[at] | (raw[at + 1] << 8)));
+  };
+  auto left = [&](int64_t i) { return sample(i * 4); };
+  auto right = [&](int64_t i) { return sample(i * 4 + 2); };
+  std::printf("recording: %lld frames (%.2f s)\n", static_cast<long long>(frames),
+              static_cast<double>(frames) / kRate);
+  int64_t i = 0;
+  while (i < frames && left(i) == 0 && right(i) == 0) ++i;
+  if (i == frames) return fail("the recording is silent");
+  const int64_t start = i;
+  for (int64_t n = 0; n < kFramesA; ++n, ++i) {
+    if (i >= frames) return fail("the recording ends inside part A");
+    if (left(i) != a_left(n) || right(i) != a_right(n)) {
+      return fail("part A differs at frame " + std::to_string(n) + ": got " +
+                  std::to_string(left(i)) + "/" + std::to_string(right(i)) + ", expected " +
+                  std::to_string(a_left(n)) + "/" + std::to_string(a_right(n)));
+    }
+  }
+  for (int64_t n = 0; n < kFramesB; ++n, ++i) {
+    if (i >= frames) return fail("the recording ends inside part B");
+    if (left(i) != 0 || right(i) != 0)
+      return fail("part B is not silent at frame " + std::to_string(n));
+  }
+  int64_t c = 0;
+  while (i < frames && left(i) == c_left(c) && right(i) == c_right(c)) {
+    ++i;
+    ++c;
+  }
+  if (c == 0) return fail("part C does not follow part B directly");
+  if (c > max_frames_c)
+    return fail("more of part C was played than was handed to the device");
+  const int64_t silence_start = i;
+  for (; i < frames; ++i) {
+    if (left(i) != 0 || right(i) != 0) {
+      return fail("sound after Stop at " + std::to_string(i - silence_start) +
+                  " frames past the end of part C");
+    }
+  }
+  const int64_t trailing = frames - silence_start;
+  std::printf("pattern starts at frame %lld; part C: %lld of %lld frames; %.2f s of silence after Stop\n",
+              static_cast<long long>(start), static_cast<long long>(c),
+              static_cast<long long>(max_frames_c), static_cast<double>(trailing) / kRate);
+  if (trailing < kRate / 4) return fail("less than 0.25 s recorded after Stop");
+  std::printf("OK\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "play") return play(argv[2]);
+  if (argc == 4 && std::string(argv[1]) == "analyze") return analyze(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: %s play <summary> | analyze <recording> <summary>\n", argv[0]);
+  return 2;
+}
