@@ -298,7 +298,7 @@ playback_result check_playback(const stereo_recording& rec, const playback_expec
   // Where the stream starved, the sound server played zeros in between; the program's
   // samples resume afterwards. Cut those stretches out so the figures below see the
   // program's own timeline (t0 at 0), and never let a window or segment straddle a cut.
-  const auto gaps = zero_runs(rec, t0 + sec(0.1), t_end, 32);
+  const auto gaps = zero_runs(rec, t0 + sec(0.05), t_end, 32);
   stereo_recording snd;
   std::vector<frame_range> pieces;  // in the cut-out timeline
   std::size_t gap_frames = 0;
