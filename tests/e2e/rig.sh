@@ -4,7 +4,8 @@
 #
 # Everything the rig starts is recorded and stopped by rig_cleanup, which rig_init installs
 # as the EXIT trap, so it runs on success, failure and interruption alike. All waits are
-# bounded. Nothing outside the private folder made by rig_init is written.
+# bounded. Apart from the X server's own socket and lock file, nothing outside the private
+# folder made by rig_init is written.
 
 RIG_SAMPLE_RATE=44100
 RIG_BYTES_PER_SECOND=$((RIG_SAMPLE_RATE * 4))   # s16le stereo
