@@ -97,6 +97,7 @@ public:
   HWAVEOUT device_handle() const { return fwaveouthandle; }
   const std::vector<TWaveChunk>& buffers() const { return farr; }
   const std::vector<WAVEHDR>& headers() const { return waveheader; }
+  // The end of the stream has been flagged (meaningful while owning the board).
   bool draining() const { return sendnomore; }
 
 private:

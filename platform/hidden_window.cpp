@@ -22,8 +22,9 @@ public:
     if (size > block_size) return ::operator new(size);
     std::lock_guard<std::mutex> g(lock);
     if (free_blocks.empty()) {
+      free_blocks.reserve(made + 1);  // room to give every block back without allocating
       void* p = ::operator new(block_size);
-      free_blocks.reserve(free_blocks.capacity() + 1);  // room to give this block back
+      ++made;
       return p;
     }
     void* p = free_blocks.back();
@@ -43,6 +44,7 @@ public:
 private:
   std::mutex lock;
   std::vector<void*> free_blocks;
+  std::size_t made = 0;  // blocks taken from the heap so far
 };
 
 message_pool& pool() {

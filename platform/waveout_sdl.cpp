@@ -87,14 +87,9 @@ public:
     want.userdata = o.get();
     SDL_AudioSpec have;
     o->fdevice = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (o->fdevice == 0) {
-      // SDL refuses formats it cannot convert before it touches the device.
-      const char* err = SDL_GetError();
-      if (err && (std::strstr(err, "channel") || std::strstr(err, "format") ||
-                  std::strstr(err, "frequency") || std::strstr(err, "rate")))
-        return WAVERR_BADFORMAT;
-      return MMSYSERR_ALLOCATED;
-    }
+    // The format was checked above, so a refusal here is the device's: gone, busy or the
+    // sound server unreachable.
+    if (o->fdevice == 0) return MMSYSERR_ALLOCATED;
     SDL_PauseAudioDevice(o->fdevice, 0);  // pausing is done by the queue, which feeds silence
     out = std::move(o);
     return MMSYSERR_NOERROR;

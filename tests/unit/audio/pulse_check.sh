@@ -52,7 +52,9 @@ for _ in $(seq 200); do
 done
 [ -n "$recording" ] || die "parec is not recording"
 
+underruns_before=$(pulse_underruns)
 timeout 60 "$bin" play "$work/summary" || die "playback failed"
+starved=$(( $(pulse_underruns) - underruns_before ))
 
 streams=$(timeout 5 pactl list short sink-inputs)
 [ -z "$streams" ] || die "a stream is still open after the program ended: $streams"
@@ -61,4 +63,4 @@ kill -INT "$parec_pid"
 wait "$parec_pid"
 parec_pid=""
 
-"$bin" analyze "$work/rec.raw" "$work/summary" || die "the recording does not match"
+"$bin" analyze "$work/rec.raw" "$work/summary" "$starved" || die "the recording does not match"

@@ -16,7 +16,7 @@ pulse_start() {
   export SDL_AUDIODRIVER=pulseaudio
   pulse_log="$dir/pulse.log"
   timeout 20 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-    --log-target="file:$pulse_log" \
+    --log-target="file:$pulse_log" --log-level=debug \
     --load="module-native-protocol-unix auth-anonymous=1" \
     --load="module-null-sink sink_name=testsink sink_properties=device.description=Test_Sink" \
     || return 1
@@ -26,6 +26,17 @@ pulse_start() {
     sleep 0.05
   done
   return 1
+}
+
+# Number of times a playing stream ran dry in the server so far: the client's audio thread did
+# not get the processor in time, so the server played silence and resumed the stream later.
+# Every new stream leaves its first underrun (it starts empty) once; those are not counted.
+pulse_underruns() {
+  local ends created
+  ends=$(grep -c 'end of underrun' "$pulse_log" 2>/dev/null)
+  created=$(grep -c 'Created input' "$pulse_log" 2>/dev/null)
+  local n=$(( ${ends:-0} - ${created:-0} ))
+  [ "$n" -gt 0 ] && echo "$n" || echo 0
 }
 
 pulse_stop() {
