@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
-  xvfb xdotool x11-utils pulseaudio pulseaudio-utils sox
+  xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
   fonts-dejavu-core
   python3
 )

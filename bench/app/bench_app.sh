@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Measures the real program on the e2e rig (private Xvfb, private PulseAudio with a null
+# sink) and prints a table against the budgets. It measures; it asserts nothing.
+#
+#   bench/app/bench_app.sh [--app BINARY] [--tools DIR] [--runs N] [--seconds S]
+#
+#   start to mapped   time from starting the process to its main window being mapped,
+#                     taken from the X server's MapNotify (median of N runs, default 5)
+#   peak memory       VmHWM of the process after S seconds of playing
+#   CPU playing       utime + stime over S seconds of playing (default 30), after the onset
+#   CPU stopped       the same over S seconds after Play was pressed again
+#   wake-ups stopped  context switches of all the program's threads over those S seconds
+#
+# Build first: make release (or cmake --build --preset release).
+set -u -o pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../tests/e2e/rig.sh"
+
+runs=5
+seconds=30
+rig_args=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --app|--tools) rig_args+=("$1" "$2"); shift 2 ;;
+    *) echo "unknown option: $1" >&2; exit 2 ;;
+  esac
+done
+[[ $runs =~ ^[1-9][0-9]*$ && $seconds =~ ^[1-9][0-9]*$ ]] || { echo "--runs and --seconds take positive integers" >&2; exit 2; }
+rig_parse_args "${rig_args[@]}"
+rig_require_commands Xvfb xdotool pulseaudio pactl getconf
+
+PLAY_X=29 PLAY_Y=18
+CLK_TCK=$(getconf CLK_TCK)
+
+rig_init bench
+rig_start_xvfb
+rig_start_pulse
+
+# utime + stime of the whole process in clock ticks (fields 14 and 15 after the name).
+cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
+# Context switches of all the process's threads.
+ctx_switches() {
+  cat /proc/"$1"/task/*/status 2>/dev/null |
+    awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}'
+}
+threads() { ls /proc/"$1"/task | wc -l; }
+# One line per thread: tid, CPU ticks, context switches, name.
+thread_snapshot() {
+  local t
+  for t in /proc/"$1"/task/*; do
+    local tid=${t##*/} name ticks ctx
+    name=$(cat "$t/comm" 2>/dev/null) || continue
+    ticks=$(sed 's/^.*) //' "$t/stat" 2>/dev/null | awk '{print $12 + $13}')
+    ctx=$(awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}' "$t/status" 2>/dev/null)
+    echo "$tid ${ticks:-0} ${ctx:-0} ${name// /_}"
+  done
+}
+# thread_table BEFORE AFTER: per-thread CPU % and context switches between two snapshots.
+thread_table() {
+  awk -v hz="$CLK_TCK" -v s="$seconds" '
+    NR == FNR {t[$1] = $2; c[$1] = $3; next}
+    {printf "|   thread %s (%s) | | %.2f %%, %d context switches |\n", $4, $1, 100 * ($2 - t[$1]) / hz / s, $3 - c[$1]}
+  ' "$1" "$2"
+}
+status_kb() { awk -v k="$2:" '$1 == k {print $2}' "/proc/$1/status"; }
+
+# --- start to mapped ---------------------------------------------------------------------
+map_ms=()
+for (( i = 1; i <= runs; i++ )); do
+  out="$RIG_DIR/map.$i"
+  "$RIG_TOOLS/murmelin_e2e_x11" wait-map Murmelin 30 > "$out" 2>"$RIG_LOGS/wait-map.log" &
+  waiter=$!
+  RIG_PIDS+=("$waiter")
+  rig_wait_until 10 grep -q ready "$out" || rig_fail "the map watcher did not start"
+  t0=$(date +%s%N)
+  rig_start_app "$RIG_APP"
+  rig_wait_until 35 rig_not_running "$waiter" || rig_fail "the main window was not mapped"
+  rig_stop "$waiter" TERM 1 || rig_fail "the main window was not mapped within 30 s"
+  read -r t1 win < <(sed -n 2p "$out")
+  map_ms+=("$(( (t1 - t0) / 1000000 ))")
+  RIG_MAIN_WIN=$win
+  rig_close_window "$RIG_MAIN_WIN"
+  rig_wait_app_exit 15
+done
+sorted=($(printf '%s\n' "${map_ms[@]}" | sort -n))
+map_median=${sorted[$(( runs / 2 ))]}
+rig_log "start to mapped (ms): ${map_ms[*]}"
+
+# --- playing and stopped -----------------------------------------------------------------
+rig_start_app "$RIG_APP"
+pid=$RIG_APP_PID
+rig_find_main_window 30
+rig_focus "$RIG_MAIN_WIN"
+rss_idle=$(status_kb "$pid" VmRSS)
+
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play"
+sleep 3   # past the two-second onset
+c0=$(cpu_ticks "$pid"); x0=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.0"
+sleep "$seconds"
+c1=$(cpu_ticks "$pid"); x1=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.1"
+threads_playing=$(threads "$pid")
+hwm_playing=$(status_kb "$pid" VmHWM)
+rss_playing=$(status_kb "$pid" VmRSS)
+rig_some_sink_input || rig_fail "the stream vanished while measuring"
+
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open after Play again"
+sleep 2
+s0=$(cpu_ticks "$pid"); y0=$(ctx_switches "$pid")
+sleep "$seconds"
+s1=$(cpu_ticks "$pid"); y1=$(ctx_switches "$pid")
+threads_stopped=$(threads "$pid")
+
+rig_close_window "$RIG_MAIN_WIN"
+rig_wait_app_exit 15
+
+pct() { awk -v t="$1" -v hz="$CLK_TCK" -v s="$seconds" 'BEGIN {printf "%.2f %%", 100 * t / hz / s}'; }
+mb() { awk -v k="$1" 'BEGIN {printf "%.1f MB", k / 1024}'; }
+
+cat <<EOF
+
+Murmelin on $(uname -m), $(nproc) cores; X: Xvfb, sound: PulseAudio null sink
+
+| measure | budget | measured |
+|---|---|---|
+| start to main window mapped (median of $runs; min ${sorted[0]}, max ${sorted[$((runs - 1))]} ms) | 0.5 s | $(awk -v m="$map_median" 'BEGIN {printf "%.3f s", m / 1000}') |
+| peak resident memory while playing (VmHWM; VmRSS idle $(mb "$rss_idle"), playing $(mb "$rss_playing")) | 60 MB | $(mb "$hwm_playing") |
+| CPU while playing, ${seconds} s ($threads_playing threads; $((x1 - x0)) context switches) | 1 % of one core | $(pct $((c1 - c0))) |
+$(thread_table "$RIG_DIR/threads.0" "$RIG_DIR/threads.1")
+| CPU while stopped, ${seconds} s ($threads_stopped threads) | 0.0 % | $(pct $((s1 - s0))) |
+| wake-ups while stopped (context switches in ${seconds} s) | none | $((y1 - y0)) |
+EOF
