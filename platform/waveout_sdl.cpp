@@ -47,7 +47,12 @@ Uint16 callback_frames(uint32_t rate) {
 
 class sdl_backend final : public waveout_backend {
 public:
-  sdl_backend() { fok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; }
+  sdl_backend() {
+    // SDL would otherwise install its own SIGINT/SIGTERM handlers, and the program would no
+    // longer end on a logout or a plain kill.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    fok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  }
   ~sdl_backend() override {
     if (fok) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }

@@ -76,4 +76,17 @@ saved=$(find "$HOME" "$XDG_CONFIG_HOME" -name 'MurmelinSettings.qobfile' 2>/dev/
 [ -z "$saved" ] || { rig_log "FAIL: a settings file was written without confirming the settings: $saved"; failed=1; }
 
 [ $failed = 0 ] || rig_fail "checks of the playback failed (see above)"
+
+# A logout or a plain kill ends the program even while it plays: SIGTERM keeps its default
+# meaning, and the sound server sees the stream go.
+rig_log "SIGTERM while playing"
+rig_start_app "$RIG_APP"
+rig_find_main_window 30
+rig_focus "$RIG_MAIN_WIN"
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 15 rig_some_sink_input || rig_fail "no stream on the sound server 15 s after Play (second start)"
+kill -s TERM "$RIG_APP_PID"
+rig_wait_app_exit 10
+[ "$RIG_APP_RC" = 143 ] || rig_fail "the program did not end by SIGTERM (exit code $RIG_APP_RC)"
+rig_wait_until 15 rig_no_sink_inputs || rig_fail "a stream is still open 15 s after the program ended"
 rig_log "PASS"
