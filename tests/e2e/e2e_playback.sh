@@ -47,15 +47,7 @@ rig_some_sink_input || rig_fail "the stream vanished while playing"
 rig_log "Play again"
 rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
 rig_wait_until 15 rig_no_sink_inputs || rig_fail "a stream is still open 15 s after Play was pressed again"
-stopped=$(rig_rec_pos)
-# Skip half a second that may still be in flight, then take a second and a half.
-rig_wait_recorded $(( stopped + 2 * RIG_BYTES_PER_SECOND )) 15 || rig_fail "recording stalled after stopping"
-rig_stop_parec
-end=$(rig_rec_pos)
-
-rig_cut "$RIG_REC/all.raw" 0 "$before_play" "$RIG_REC/before.raw"
-rig_cut "$RIG_REC/all.raw" "$before_play" "$stopped" "$RIG_REC/playing.raw"
-rig_cut "$RIG_REC/all.raw" $(( stopped + RIG_BYTES_PER_SECOND / 2 )) "$end" "$RIG_REC/after.raw"
+rig_split_recording "$before_play"
 
 failed=0
 rig_log "before Play:"

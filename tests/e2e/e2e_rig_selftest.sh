@@ -24,14 +24,7 @@ RIG_PIDS+=("$pacat_pid")
 rig_wait_until 60 rig_not_running "$pacat_pid" || rig_fail "pacat did not finish within 60 s"
 rig_stop "$pacat_pid" TERM 1 || rig_fail "pacat failed"
 rig_wait_until 15 rig_no_sink_inputs || rig_fail "pacat's stream is still open"
-stopped=$(rig_rec_pos)
-rig_wait_recorded $(( stopped + 2 * RIG_BYTES_PER_SECOND )) 15 || rig_fail "recording stalled"
-rig_stop_parec
-end=$(rig_rec_pos)
-
-rig_cut "$RIG_REC/all.raw" 0 "$before_play" "$RIG_REC/before.raw"
-rig_cut "$RIG_REC/all.raw" "$before_play" "$stopped" "$RIG_REC/playing.raw"
-rig_cut "$RIG_REC/all.raw" $(( stopped + RIG_BYTES_PER_SECOND / 2 )) "$end" "$RIG_REC/after.raw"
+rig_split_recording "$before_play"
 
 failed=0
 "$RIG_TOOLS/murmelin_e2e_analyze" silence "$RIG_REC/before.raw" 0.9 || failed=1

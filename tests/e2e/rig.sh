@@ -208,6 +208,20 @@ rig_cut() {
 }
 
 # rig_start_app BINARY: starts the program with the rig's environment.
+# rig_split_recording BEFORE_PLAY: once the stream has closed, records two seconds more,
+# stops parec and cuts the recording into before.raw (up to BEFORE_PLAY), playing.raw (up to
+# the close) and after.raw (from half a second after the close, which may still be in flight).
+rig_split_recording() {
+  local before_play=$1 stopped end
+  stopped=$(rig_rec_pos)
+  rig_wait_recorded $(( stopped + 2 * RIG_BYTES_PER_SECOND )) 15 || rig_fail "recording stalled after the stream closed"
+  rig_stop_parec
+  end=$(rig_rec_pos)
+  rig_cut "$RIG_REC/all.raw" 0 "$before_play" "$RIG_REC/before.raw"
+  rig_cut "$RIG_REC/all.raw" "$before_play" "$stopped" "$RIG_REC/playing.raw"
+  rig_cut "$RIG_REC/all.raw" $(( stopped + RIG_BYTES_PER_SECOND / 2 )) "$end" "$RIG_REC/after.raw"
+}
+
 rig_start_app() {
   [ -x "$1" ] || rig_fail "program not found: $1"
   "$1" >"$RIG_LOGS/app.log" 2>&1 &
