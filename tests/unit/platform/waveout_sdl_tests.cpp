@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hidden_window.h"
+#include "pcm_format.h"
 #include "waveout.h"
 
 namespace murmelin {
@@ -50,13 +51,7 @@ protected:
   }
 
   void open(uint16_t channels, uint32_t rate) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = static_cast<uint16_t>(channels * 2);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    WAVEFORMATEX f = pcm(channels, rate);
     ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, window.handle(), 0, CALLBACK_WINDOW),
               MMSYSERR_NOERROR);
   }

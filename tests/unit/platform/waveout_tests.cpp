@@ -9,21 +9,12 @@
 
 #include "hidden_window.h"
 #include "waveout.h"
+#include "pcm_format.h"
 #include "waveout_test_backend.h"
 
 namespace murmelin {
 namespace {
 
-WAVEFORMATEX pcm(uint16_t channels, uint32_t rate) {
-  WAVEFORMATEX f;
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = static_cast<uint16_t>(channels * 2);
-  f.nAvgBytesPerSec = rate * channels * 2;
-  return f;
-}
 
 class WaveOut : public ::testing::Test {
 protected:

@@ -12,17 +12,7 @@ using namespace settings_test;
 
 namespace {
 
-// A store set up as the program sets up its own.
-struct Store {
-  TProgId id;
-  TQOBFile s;
-  Store() {
-    set_murmelin(id);
-    s.set_ProgId(&id);
-    s.set_FileVersion("0.0");
-    s.set_FileId("MurmelinSettings");
-  }
-};
+using Store = murmelin_store;
 
 const char* const kWorkedExample =
     "514F4231"                          // QOB1

@@ -33,17 +33,9 @@ private:
   bool fhad;
 };
 
-struct Store {
-  TProgId id;
-  TQOBFile s;
-  Store() {
-    set_murmelin(id);
-    s.set_ProgId(&id);
-    s.set_SettingsFileName("settings.qobfile");
-    s.set_FileVersion("0.0");
-    s.set_FileId("MurmelinSettings");
-    s.writeinteger("Soundcard", "fs", 44100);
-  }
+// The program's store holding one value.
+struct Store : murmelin_store {
+  Store() { s.writeinteger("Soundcard", "fs", 44100); }
 };
 
 template <typename E, typename F>

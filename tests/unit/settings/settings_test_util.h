@@ -67,4 +67,17 @@ inline void set_murmelin(murmelin::TProgId& id) {
   id.set_Copyright("(c) BriskoData");
 }
 
+// A store set up as the program sets up its own.
+struct murmelin_store {
+  murmelin::TProgId id;
+  murmelin::TQOBFile s;
+  murmelin_store() {
+    set_murmelin(id);
+    s.set_ProgId(&id);
+    s.set_SettingsFileName("settings.qobfile");
+    s.set_FileVersion("0.0");
+    s.set_FileId("MurmelinSettings");
+  }
+};
+
 }  // namespace settings_test
