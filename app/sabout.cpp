@@ -166,13 +166,12 @@ void about_panel::paintEvent(QPaintEvent* /*e*/) {
   const QColor dark = palette().color(QPalette::Dark);
   const int w = width();
   const int h = height();
+  // Filled one-pixel bands rather than lines, so that they scale with the screen.
   auto bevel = [&p](int l, int t, int r, int b, const QColor& top_left, const QColor& bottom_right) {
-    p.setPen(top_left);
-    p.drawLine(l, t, r - 1, t);
-    p.drawLine(l, t, l, b - 1);
-    p.setPen(bottom_right);
-    p.drawLine(r, t, r, b);
-    p.drawLine(l, b, r, b);
+    p.fillRect(QRect(l, t, r - l, 1), top_left);
+    p.fillRect(QRect(l, t, 1, b - t), top_left);
+    p.fillRect(QRect(r, t, 1, b - t + 1), bottom_right);
+    p.fillRect(QRect(l, b, r - l + 1, 1), bottom_right);
   };
   bevel(0, 0, w - 1, h - 1, dark, light);   // outer, lowered
   bevel(1, 1, w - 2, h - 2, light, dark);   // inner, raised
