@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
+  x11-apps  # xwd: screenshots of the about box check
   fonts-dejavu-core
   python3
 )
