@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -48,6 +47,7 @@ public:
   void set_level(double level_db);
   bool playing() const { return fplaying; }
   bool on_bus() const { return fexported; }
+  QDBusConnection& bus() { return fbus; }
 
   bool can_raise() const { return static_cast<bool>(fcallbacks.raise); }
   bool can_quit() const { return static_cast<bool>(fcallbacks.quit); }
@@ -105,7 +105,7 @@ private:
   mpris_object* fowner;
 };
 
-class player_adaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+class player_adaptor : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
@@ -147,9 +147,11 @@ public slots:
     Q_UNUSED(TrackId);
     Q_UNUSED(Position);
   }
-  void OpenUri(const QString& Uri) {
-    sendErrorReply(QDBusError::NotSupported,
-                   QStringLiteral("Murmelin plays only its own noise and opens no \"%1\".").arg(Uri));
+  void OpenUri(const QString& Uri, const QDBusMessage& call) {
+    call.setDelayedReply(true);
+    fowner->bus().send(call.createErrorReply(
+        QDBusError::NotSupported,
+        QStringLiteral("Murmelin plays only its own noise and opens no \"%1\".").arg(Uri)));
   }
 
 signals:

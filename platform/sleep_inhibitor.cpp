@@ -132,6 +132,7 @@ sleep_inhibitor::~sleep_inhibitor() {
 void sleep_inhibitor::set_active(bool playing) {
   if (!QCoreApplication::instance()) return;
   sleep_inhibitor_state& s = *fstate;
+  if (playing == s.wanted) return;
   s.wanted = playing;
   if (!playing)
     s.release();
@@ -140,5 +141,7 @@ void sleep_inhibitor::set_active(bool playing) {
 }
 
 bool sleep_inhibitor::holding() const { return fstate->holding(); }
+
+bool sleep_inhibitor::asking() const { return fstate->pending; }
 
 }  // namespace murmelin

@@ -34,6 +34,8 @@ public:
 
   // True while an inhibitor is granted and not yet released.
   bool holding() const;
+  // True while an inhibit call (to the portal, then to logind) awaits its answer.
+  bool asking() const;
 
 private:
   std::shared_ptr<sleep_inhibitor_state> fstate;
