@@ -35,12 +35,13 @@ int next_connection_number() {
 }
 
 // A bus that answers only us: no service activation, so a name nobody owns is unknown at once.
+// Its socket is an abstract one, so nothing of it stays in the file system when a test dies.
 std::string bus_config(const std::string& socket) {
   return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
          "<busconfig>\n"
          "  <type>session</type>\n"
-         "  <listen>unix:path=" + socket + "</listen>\n"
+         "  <listen>unix:abstract=" + socket + "</listen>\n"
          "  <auth>EXTERNAL</auth>\n"
          "  <policy context=\"default\">\n"
          "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
@@ -71,7 +72,12 @@ bool private_buses::start(std::string& error) {
     return false;
   }
   fdir = pattern;
-  if (!start_one("session", fsession, error) || !start_one("system", fsystem, error)) {
+  const bool started =
+      start_one("session", fsession, error) && start_one("system", fsystem, error);
+  // The daemons have read their configuration: the folder has done its work.
+  std::error_code ignored;
+  std::filesystem::remove_all(fdir, ignored);
+  if (!started) {
     stop();
     return false;
   }
@@ -84,8 +90,7 @@ bool private_buses::start(std::string& error) {
 
 bool private_buses::start_one(const std::string& name, daemon& d, std::string& error) {
   const std::string config = fdir + "/" + name + ".conf";
-  std::ofstream(config) << bus_config(fdir + "/" + name + ".socket");
-  const std::string log = fdir + "/" + name + ".log";
+  std::ofstream(config) << bus_config(fdir + "/" + name);
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -104,11 +109,8 @@ bool private_buses::start_one(const std::string& name, daemon& d, std::string& e
     // The daemon must not outlive a test that crashes or is killed on a timeout.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    const int logfd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (logfd >= 0) {
-      dup2(logfd, 1);
-      dup2(logfd, 2);
-    }
+    // What the daemon says goes to the test's own standard error.
+    dup2(2, 1);
     const int out = dup(fds[1]);  // without close-on-exec
     if (out != 3) {
       dup2(out, 3);
@@ -136,11 +138,7 @@ bool private_buses::start_one(const std::string& name, daemon& d, std::string& e
   close(fds[0]);
   const auto end = line.find('\n');
   if (end == std::string::npos || end == 0) {
-    std::string daemon_log;
-    std::ifstream in(log);
-    std::getline(in, daemon_log, '\0');
-    error = "dbus-daemon for the " + name + " bus did not report its address within 10 s" +
-            (daemon_log.empty() ? std::string() : ": " + daemon_log);
+    error = "dbus-daemon for the " + name + " bus did not report its address within 10 s";
     return false;
   }
   d.address = line.substr(0, end);
@@ -152,11 +150,6 @@ void private_buses::stop() {
   stop_process(fsystem.pid);
   fsession = {};
   fsystem = {};
-  if (!fdir.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(fdir, ignored);
-    fdir.clear();
-  }
 }
 
 int run_with_private_buses(int argc, char** argv) {

@@ -21,7 +21,7 @@
 
 namespace bus_rig {
 
-// The two private buses; stop() (or the destructor) ends both daemons and removes the folder.
+// The two private buses; stop() (or the destructor) ends both daemons.
 class private_buses {
 public:
   private_buses() = default;
