@@ -16,6 +16,8 @@ packages=(
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
   fonts-dejavu-core
   python3
+  # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
+  dbus-daemon dbus-bin
 )
 
 missing=()
