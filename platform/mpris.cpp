@@ -178,7 +178,8 @@ mpris_object::mpris_object(mpris_callbacks callbacks)
 }
 
 mpris_object::~mpris_object() {
-  if (!fexported) return;
+  // After the application is gone the names go with the connection.
+  if (!fexported || !QCoreApplication::instance()) return;
   fbus.unregisterObject(object_path);
   // Sent without waiting; the bus handles it after any RequestName still on its way.
   for (const QString& name : std::as_const(frequested_names)) {

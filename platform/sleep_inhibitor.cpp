@@ -107,14 +107,15 @@ struct sleep_inhibitor_state : std::enable_shared_from_this<sleep_inhibitor_stat
   }
 
   void release() {
-    if (!portal_handle.isEmpty()) {
+    // After the application is gone the portal drops the request with our connection.
+    if (!portal_handle.isEmpty() && QCoreApplication::instance()) {
       QDBusConnection bus = QDBusConnection::sessionBus();
       if (bus.isConnected())
         bus.send(QDBusMessage::createMethodCall(portal_service, portal_handle,
                                                 portal_request_interface,
                                                 QStringLiteral("Close")));
-      portal_handle.clear();
     }
+    portal_handle.clear();
     if (logind_fd >= 0) {
       ::close(logind_fd);
       logind_fd = -1;
