@@ -17,6 +17,8 @@ packages=(
   x11-apps  # xwd: screenshots of the about box check
   fonts-dejavu-core
   python3
+  # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
+  dbus-daemon dbus-bin
 )
 
 missing=()
