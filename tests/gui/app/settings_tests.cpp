@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -27,6 +28,7 @@
 #include "cProgId.h"
 #include "cQOBFile.h"
 #include "exceptions.h"
+#include "fonts.h"
 #include "form1_test_access.h"
 #include "gui_test_support.h"
 #include "modal_seam.h"
@@ -231,13 +233,21 @@ private slots:
     QVERIFY_THROWS_EXCEPTION(EIntOverflow, kept_on_desktop({small + 5, 0, -100, 10}, {0, 0, 100, 100}));
   }
 
+  void window_is_brought_back_onto_the_screen_data() {
+    QTest::addColumn<int>("offset");
+    QTest::newRow("far off") << 4000;
+    QTest::newRow("at the ends of the integer range") << std::numeric_limits<int32_t>::max();
+  }
   void window_is_brought_back_onto_the_screen() {
+    QFETCH(int, offset);
+    const int32_t far = offset;
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     write_file(settings_file(), "MurmelinSettings", [&](TQOBFile& s) {
-      s.writeinteger("Mainwindow", "Top", -500);
-      s.writeinteger("Mainwindow", "Left", screen.right() + 4000);
-      s.writeinteger("SettingsWindow", "Top", screen.bottom() + 4000);
-      s.writeinteger("SettingsWindow", "Left", -5000);
+      s.writeinteger("Mainwindow", "Top", -far);
+      s.writeinteger("Mainwindow", "Left", far);
+      s.writeinteger("SettingsWindow", "Top", far);
+      s.writeinteger("SettingsWindow", "Left", -far);
+      s.writeinteger("Soundcard", "fs", 22050);
     });
     form->show();
     QVERIFY(modal->boxes.empty());
@@ -245,6 +255,9 @@ private slots:
     QCOMPARE(window_left(*form), screen.left() + screen.width() - 50);
     QCOMPARE(window_top(*dialog), screen.top() + screen.height() - 100);
     QCOMPARE(window_left(*dialog), screen.left() - window_width(*dialog) + 100);
+    QCOMPARE(form->fs, 22050);
+    show_dialog();
+    QCOMPARE(dialog->frameGeometry().topLeft(), QPoint(window_left(*dialog), window_top(*dialog)));
   }
 
   // ---- writing
@@ -493,6 +506,9 @@ private slots:
   void dialog_layout() {
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
     QCOMPARE(dialog->size(), QSize(251, 187));
+    QCOMPARE(dialog->font().pointSize(), 8);
+    const bool has_tahoma = QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
+    QCOMPARE(dialog->font().family(), has_tahoma ? QStringLiteral("Tahoma") : desktop_sans_family());
     QVERIFY(!dialog->isVisible());
     QVERIFY(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
