@@ -291,7 +291,8 @@ void TForm1::load_settings(const QString& fname) {
         store.readstring("General", "Soundcard", to_8bit(selected_device_name())));
     MPCPlay1->set_DeviceID(find_device(device));
   } else if (QFileInfo::exists(name)) {
-    message_box(QFileInfo(name).absoluteFilePath() + QStringLiteral("\n does not contain options for Murmelin"),
+    message_box(QFileInfo(name).absoluteFilePath() +
+                    QStringLiteral("\n does not contain options for Murmelin"),
                 QStringLiteral("Wrong file type: \"") + from_8bit(store.FileId()) + QChar(u'"'),
                 MB_OK | MB_ICONEXCLAMATION);
   }

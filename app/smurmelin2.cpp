@@ -85,9 +85,12 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   substitute_missing_fonts(this);
 
-  connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(Button1); }); });
-  connect(Button2, &QPushButton::clicked, this, [this] { guarded([this] { Button2Click(Button2); }); });
-  connect(Button3, &QPushButton::clicked, this, [this] { guarded([this] { Button3Click(Button3); }); });
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button1Click(Button1); }); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button2Click(Button2); }); });
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button3Click(Button3); }); });
 }
 
 TForm2::~TForm2() = default;

@@ -43,12 +43,16 @@ private:
 // folder for its lifetime, so no test reads or writes the user's own settings.
 class private_config_home {
 public:
-  private_config_home() : fold(qgetenv("XDG_CONFIG_HOME")), fhad(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+  private_config_home()
+      : fold(qgetenv("XDG_CONFIG_HOME")), fhad(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
     qputenv("XDG_CONFIG_HOME", fdir.path().toLocal8Bit());
   }
   ~private_config_home() {
-    if (fhad) qputenv("XDG_CONFIG_HOME", fold);
-    else qunsetenv("XDG_CONFIG_HOME");
+    if (fhad) {
+      qputenv("XDG_CONFIG_HOME", fold);
+    } else {
+      qunsetenv("XDG_CONFIG_HOME");
+    }
   }
   private_config_home(const private_config_home&) = delete;
   private_config_home& operator=(const private_config_home&) = delete;
