@@ -37,7 +37,8 @@ int32_t window_height(const QWidget& w);
 int32_t window_width(const QWidget& w);
 // Each setter changes only its own value and does nothing when the value is already there, so
 // a window that was never placed keeps being placed by the window system. The window's
-// minimum and maximum size still apply.
+// minimum and maximum size still apply, and a coordinate beyond the largest window size that
+// the toolkit takes (QWIDGETSIZE_MAX) is brought to it, a negative size to 0.
 void set_window_top(QWidget& w, int32_t value);
 void set_window_left(QWidget& w, int32_t value);
 void set_window_height(QWidget& w, int32_t value);

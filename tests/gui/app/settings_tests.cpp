@@ -245,6 +245,8 @@ private slots:
     write_file(settings_file(), "MurmelinSettings", [&](TQOBFile& s) {
       s.writeinteger("Mainwindow", "Top", -far);
       s.writeinteger("Mainwindow", "Left", far);
+      s.writeinteger("Mainwindow", "Height", -far);
+      s.writeinteger("Mainwindow", "Width", -far);
       s.writeinteger("SettingsWindow", "Top", far);
       s.writeinteger("SettingsWindow", "Left", -far);
       s.writeinteger("Soundcard", "fs", 22050);
@@ -256,6 +258,7 @@ private slots:
     QCOMPARE(window_top(*dialog), screen.top() + screen.height() - 100);
     QCOMPARE(window_left(*dialog), screen.left() - window_width(*dialog) + 100);
     QCOMPARE(form->fs, 22050);
+    QCOMPARE(form->size(), form->minimumSize());
     show_dialog();
     QCOMPARE(dialog->frameGeometry().topLeft(), QPoint(window_left(*dialog), window_top(*dialog)));
   }
