@@ -48,8 +48,17 @@ std::string value_of(TQOBFile& store, const tnode& n) {
       std::snprintf(buf, sizeof buf, "%.17g", store.readfloat(n.section, n.key, 0.0));
       return buf;
     }
-    case tag_string: return "\"" + store.readstring(n.section, n.key, "") + "\"";
-    default: return "(" + std::to_string(n.data.arr.size()) + " bytes)";
+    case tag_string: {
+      std::string quoted(1, '"');
+      quoted += store.readstring(n.section, n.key, "");
+      quoted += '"';
+      return quoted;
+    }
+    default: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "(%zu bytes)", n.data.arr.size());
+      return buf;
+    }
   }
 }
 
