@@ -668,6 +668,26 @@ private slots:
     QVERIFY(QFile::exists(settings_file()));
   }
 
+  void overload_opens_the_dialog_to_lower_the_level() {
+    form->show();
+    form->noiselevel = 20.0;
+    form->softnoiseonset = false;
+    QString level_shown;
+    modal->on_dialog = [&](QDialog& d) {
+      d.show();
+      level_shown = dialog->leveledit->text();
+      dialog->leveledit->setText(QStringLiteral("-20"));
+      QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+    };
+    form->Playaction->trigger();
+    QCOMPARE(modal->dialogs.size(), size_t(1));
+    QCOMPARE(level_shown, QStringLiteral("20"));
+    QCOMPARE(form->noiselevel, -20.0);
+    QCOMPARE(form->Label1->text(), QStringLiteral("Overload, reduce level!"));
+    QVERIFY(!form->playing());
+    QVERIFY(QFile::exists(settings_file()));
+  }
+
   void conversion_errors_keep_the_dialog_open_data() {
     QTest::addColumn<QString>("rate");
     QTest::addColumn<QString>("level");
