@@ -1,11 +1,14 @@
 // Murmelin: plays continuous pink noise until "Play" is pressed again.
+#include <QApplication>
 #include <QIcon>
 
 #include <memory>
 
 #include "application.h"
 #include "error_boundary.h"
+#include "mpris.h"
 #include "sdbra.h"
+#include "sleep_inhibitor.h"
 #include "smurmelin1.h"
 #include "smurmelin2.h"
 
@@ -34,9 +37,34 @@ int main(int /*argc*/, char** argv) {
   Form2 = form2.get();
   form1->set_settings_dialog(form2.get());
 
+  // The desktop's media controls run the same play control as the button, except while a
+  // dialog or message box is open; no automatic suspend while noise plays. Without a bus
+  // both stay silent.
+  mpris_callbacks media;
+  media.request_play = [f = form1.get()](bool wanted) { f->set_playing(wanted); };
+  media.can_control = [] { return QApplication::activeModalWidget() == nullptr; };
+  media.raise = [f = form1.get()] {
+    f->showNormal();
+    f->raise();
+    f->activateWindow();
+  };
+  media.quit = [f = form1.get()] { f->close(); };
+  auto mpris = std::make_unique<mpris_player>(std::move(media));
+  auto no_sleep = std::make_unique<sleep_inhibitor>();
+  form1->add_play_state_listener([m = mpris.get(), s = no_sleep.get()](bool playing, double level) {
+    m->set_level(level);
+    m->set_playing(playing);
+    s->set_active(playing);
+  });
+
   // The loop shows the main window; closing it ends the program. Nothing is saved at exit.
   form1->show();
   const int result = app.exec();
+  // Playback stops before the media controls and the inhibitor go, so their listener is
+  // never told anything after them.
+  guarded([&form1] { form1->set_playing(false); });
+  mpris.reset();
+  no_sleep.reset();
   form1->set_settings_dialog(nullptr);
   Form2 = nullptr;
   form2.reset();

@@ -151,9 +151,25 @@ void TForm1::FormActivate(QObject* /*Sender*/) {
   softnoiseonset = true;
   pinknoise.build_filter_bank(fs);
   load_settings(QString());
+  notify_play_state();
+}
+
+void TForm1::add_play_state_listener(play_state_listener listener) {
+  if (listener) flisteners.push_back(std::move(listener));
+}
+
+void TForm1::notify_play_state() noexcept {
+  for (const play_state_listener& listener : flisteners) {
+    guarded([&] { listener(fplaying, noiselevel); });
+  }
 }
 
 void TForm1::set_playing(bool v) {
+  // The listeners hear of every run, also of one that raised part-way.
+  struct notify_at_end {
+    TForm1* form;
+    ~notify_at_end() { form->notify_play_state(); }
+  } notify{this};
   fplaying = v;
   if (v) {
     MPCPlay1->set_nChans(2);

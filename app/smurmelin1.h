@@ -5,7 +5,9 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "TComponent.h"
 #include "cMPC.h"
@@ -45,6 +47,13 @@ public:
   // The play control. Assigning runs it, also when the value does not change.
   bool playing() const { return fplaying; }
   void set_playing(bool v);
+
+  // Listeners told the play state and the level after every run of the play control (whatever
+  // ran it: the button, an overload, an error, a media key, the settings dialog) and after the
+  // options were read or changed. Listeners must not raise; what they raise is reported.
+  using play_state_listener = std::function<void(bool playing, double level_db)>;
+  void add_play_state_listener(play_state_listener listener);
+  void notify_play_state() noexcept;
 
   // Handlers. Each may raise; the connections made by the window catch at their boundary.
   void FormActivate(QObject* Sender);
@@ -106,6 +115,7 @@ private:
   std::unique_ptr<Ui::TForm1> ui;
   QDialog* fsettingsdialog = nullptr;
   bool fplaying = false;
+  std::vector<play_state_listener> flisteners;
   bool activated = false;
 };
 

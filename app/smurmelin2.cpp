@@ -147,6 +147,7 @@ void TForm2::Button1Click(QObject* /*Sender*/) {
   fmain.softnoiseonset = softonsetcheck->isChecked();
   fmain.MPCPlay1->set_DeviceID(checked_sub(selected_entry(), 1));
   fmain.save_settings(QString());
+  fmain.notify_play_state();
   accept();
 }
 
