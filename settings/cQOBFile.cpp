@@ -2,19 +2,19 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <limits>
 #include <new>
 
 #include "arrconv.h"
 #include "checked_int.h"
 #include "extended80.h"
 #include "namefold.h"
+#include "settingsfile_io.h"
+#include "userfolders.h"
 
 namespace murmelin {
 
@@ -155,15 +155,16 @@ tsinglecomplexarr decode_singlecomplexarr(const tdata& d) {
 
 // ---- file reading -------------------------------------------------------------------------
 
-// Sequential reads that never ask for more than the file still holds, so no length taken from
-// the file is allocated before it is known to be there.
+// Sequential reads from the file's bytes that never take more than is left, so no length
+// taken from the file is allocated before it is known to be there.
 class FileReader {
 public:
-  FileReader(QFile& f, qint64 size) : ff(f), fleft(size) {}
+  explicit FileReader(const QByteArray& bytes) : fp(bytes.constData()), fleft(bytes.size()) {}
 
   bool bytes(int32_t n, char* out) {
     if (n < 0 || n > fleft) return false;
-    if (n > 0 && ff.read(out, n) != n) return false;
+    std::copy_n(fp, n, out);
+    fp += n;
     fleft -= n;
     return true;
   }
@@ -189,9 +190,11 @@ public:
     return bytes(n, reinterpret_cast<char*>(out.data()));
   }
 
+  qsizetype left() const { return fleft; }
+
 private:
-  QFile& ff;
-  qint64 fleft;
+  const char* fp;
+  qsizetype fleft;
 };
 
 // ---- file writing -------------------------------------------------------------------------
@@ -219,22 +222,40 @@ TQOBFile::TQOBFile(TComponent* aowner) : TComponent(aowner) {}
 
 TQOBFile::~TQOBFile() = default;
 
-void TQOBFile::clear() { nodes.clear(); }
+void TQOBFile::clear() {
+  nodes.clear();
+  findex.clear();
+}
 
 pnode TQOBFile::get_nodeno(int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= nodes.size())
     throw EListError::index_error(index);
-  return nodes[static_cast<std::size_t>(index)].get();
+  // A node's value may be changed through the pointer the list hands out, as ever.
+  return const_cast<pnode>(&nodes[static_cast<std::size_t>(index)]);
+}
+
+uint64_t TQOBFile::index_key(const std::string& section, const std::string& key) {
+  return folded_name_hash(section) * 0x9E3779B97F4A7C15u ^ folded_name_hash(key);
+}
+
+void TQOBFile::append_node(tnode&& n) {
+  // The later of two nodes with the same key is the one kept.
+  findex.insert(index_key(n.section, n.key), checked_int32(nodes.size()));
+  nodes.push_back(std::move(n));
 }
 
 int32_t TQOBFile::find_node(const std::string& section, const std::string& key) const {
+  const auto last = findex.constFind(index_key(section, key));
+  if (last == findex.cend()) return -1;  // names that fold alike have the same key
   const QString fsection = fold_name(section);
   const QString fkey = fold_name(key);
-  for (std::size_t i = nodes.size(); i-- > 0;) {
-    const tnode& n = *nodes[i];
-    if (fold_name(n.section) == fsection && fold_name(n.key) == fkey)
-      return static_cast<int32_t>(i);
-  }
+  const auto matches = [&](std::size_t i) {
+    return fold_name(nodes[i].section) == fsection && fold_name(nodes[i].key) == fkey;
+  };
+  // The last node with this key, or, when other names share the key (rare as a 64-bit
+  // collision), a walk back from there: no later node can match.
+  for (auto i = static_cast<std::size_t>(*last) + 1; i-- > 0;)
+    if (matches(i)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -242,16 +263,13 @@ int32_t TQOBFile::find_or_add_node(const std::string& section, const std::string
   int32_t i = find_node(section, key);
   if (i >= 0) return i;
   i = checked_int32(nodes.size());
-  auto n = std::make_unique<tnode>();
-  n->section = section;
-  n->key = key;
-  nodes.push_back(std::move(n));
+  append_node(tnode{section, key, {}});
   return i;
 }
 
 void TQOBFile::put_data(const std::string& section, const std::string& key, int32_t id,
                         std::vector<uint8_t> payload) {
-  tnode& n = *nodes[static_cast<std::size_t>(find_or_add_node(section, key))];
+  tnode& n = nodes[static_cast<std::size_t>(find_or_add_node(section, key))];
   n.data.id = id;
   n.data.arr = std::move(payload);
 }
@@ -260,7 +278,7 @@ const tdata& TQOBFile::get_data(const std::string& section, const std::string& k
                                 const tdata& def) const {
   const int32_t i = find_node(section, key);
   if (i < 0) return def;
-  return nodes[static_cast<std::size_t>(i)]->data;
+  return nodes[static_cast<std::size_t>(i)].data;
 }
 
 QString settings_path_for(const QString& configdir, const QString& homedir, const TProgId& progid,
@@ -278,8 +296,8 @@ QString settings_path_for(const QString& configdir, const QString& homedir, cons
 
 QString TQOBFile::settings_filename() {
   if (fprogid == nullptr) throw EQOBfileError("Nothing assigned to ProgId");
-  const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  const QString path = settings_path_for(config, QDir::homePath(), *fprogid, fsettingsfilename);
+  const QString config = user_config_folder();
+  const QString path = settings_path_for(config, user_home_folder(), *fprogid, fsettingsfilename);
   if (!config.isEmpty()) {
     // A folder that cannot be made here is reported by the save that needs it.
     QDir().mkpath(QFileInfo(path).path());
@@ -290,20 +308,16 @@ QString TQOBFile::settings_filename() {
 std::string TQOBFile::default_filename_8bit() { return settings_filename().toStdString(); }
 
 bool TQOBFile::isQOBfile(const std::string& filename) {
-  const QString path = path_from_8bit(filename);
-  if (!QFileInfo(path).isFile()) return false;
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return false;
-  char head[4];
-  return f.read(head, 4) == 4 && std::equal(head, head + 4, kMagic);
+  const auto head = read_regular_file(path_from_8bit(filename), 4, std::numeric_limits<qint64>::max());
+  return head && head->size() == 4 && std::equal(head->begin(), head->end(), kMagic);
 }
 
 bool TQOBFile::read_nodes(const QString& path) {
-  // Only regular files: a FIFO or device could block or never end.
-  if (!QFileInfo(path).isFile()) return false;
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return false;
-  FileReader r(f, f.size());
+  // Only regular files, and none so large that it cannot be a settings file: a FIFO or device
+  // could block or never end.
+  const auto bytes = read_regular_file(path, kMaxSettingsFileSize, kMaxSettingsFileSize);
+  if (!bytes) return false;
+  FileReader r(*bytes);
 
   char magic[4];
   if (!r.bytes(4, magic)) return false;  // any four bytes are taken
@@ -315,13 +329,17 @@ bool TQOBFile::read_nodes(const QString& path) {
     return false;
   int32_t count;
   if (!r.int32(count)) return false;
+  // Room for as many nodes as the count says and the rest of the file can hold (a node takes
+  // at least 18 bytes).
+  const auto room = static_cast<qsizetype>(std::min<int64_t>(count, r.left() / 18));
+  if (room > 0) findex.reserve(room);
   for (int32_t i = 0; i < count; ++i) {
-    auto n = std::make_unique<tnode>();
+    tnode n;
     int32_t len;
-    if (!r.counted(n->section) || !r.counted(n->key) || !r.int32(n->data.id) || !r.int32(len) ||
-        !r.payload(len, n->data.arr))
+    if (!r.counted(n.section) || !r.counted(n.key) || !r.int32(n.data.id) || !r.int32(len) ||
+        !r.payload(len, n.data.arr))
       return false;
-    nodes.push_back(std::move(n));
+    append_node(std::move(n));
   }
   return true;  // bytes after the last node are ignored
 }
@@ -363,25 +381,16 @@ void TQOBFile::save_file(const std::string& filename) {
   append_counted(out, fprogid->ProductName().toStdString(), "product name");
   append_counted(out, fprogid->Version().toStdString(), "product version");
   append_int32(out, checked_int32(nodes.size()));
-  for (const auto& n : nodes) {
-    append_counted(out, n->section, "section name");
-    append_counted(out, n->key, ("key name in section \"" + n->section + "\"").c_str());
-    append_int32(out, n->data.id);
-    append_int32(out, checked_int32(n->data.arr.size()));
-    out.append(reinterpret_cast<const char*>(n->data.arr.data()),
-               static_cast<qsizetype>(n->data.arr.size()));
+  for (const tnode& n : nodes) {
+    append_counted(out, n.section, "section name");
+    append_counted(out, n.key, ("key name in section \"" + n.section + "\"").c_str());
+    append_int32(out, n.data.id);
+    append_int32(out, checked_int32(n.data.arr.size()));
+    out.append(reinterpret_cast<const char*>(n.data.arr.data()),
+               static_cast<qsizetype>(n.data.arr.size()));
   }
 
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly))
-    throw EInOutError("Unable to create file " + name + ": " + f.errorString().toStdString());
-  if (f.write(out) != out.size()) {
-    const std::string why = f.errorString().toStdString();
-    f.cancelWriting();
-    throw EInOutError("Unable to write file " + name + ": " + why);
-  }
-  if (!f.commit())
-    throw EInOutError("Unable to write file " + name + ": " + f.errorString().toStdString());
+  write_file_bytes(path, name, out);
 }
 
 // ---- typed writes and reads ---------------------------------------------------------------

@@ -6,8 +6,10 @@
 //   node count N, then N nodes: section, key (counted strings), tag, payload length L, L bytes.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,10 +86,14 @@ public:
   // True when the file exists and begins with "QOB1". Never raises; touches nothing.
   bool isQOBfile(const std::string& filename);
   // Replaces the node list by the file's nodes; an empty name means settings_filename. A missing
-  // or malformed file leaves no nodes and empty read-back strings, and raises nothing.
+  // or malformed file, anything but a regular file, and a file above kMaxSettingsFileSize
+  // (16 MiB, not read) leave no nodes and empty read-back strings, and raise nothing.
   void open_file(const std::string& filename);
-  // Writes the whole store, atomically: on any failure the previous file is left as it was.
-  // An empty name means settings_filename.
+  // Writes the whole store; an empty name means settings_filename. Symbolic links are
+  // followed. A regular file is replaced atomically: on any failure it is left as it was (in a
+  // folder that takes no new file, a writable file is overwritten in place instead). A
+  // character device or FIFO at the end of the name (a link to /dev/null, say) is written to
+  // directly when that cannot block, and is refused otherwise; anything else is refused.
   void save_file(const std::string& filename);
 
   void writebool(const std::string& section, const std::string& key, bool value);
@@ -137,6 +143,9 @@ private:
   // The found node's data, or the default's.
   const tdata& get_data(const std::string& section, const std::string& key,
                         const tdata& def) const;
+  // The index's key for a section and key name: a hash of both names folded.
+  static uint64_t index_key(const std::string& section, const std::string& key);
+  void append_node(tnode&& n);
   bool read_nodes(const QString& path);
   std::string default_filename_8bit();
 
@@ -147,7 +156,10 @@ private:
   std::string freadproductname;
   std::string freadproductversion;
   QString fsettingsfilename;
-  std::vector<std::unique_ptr<tnode>> nodes;
+  std::deque<tnode> nodes;  // a node stays where it is while nodes are appended
+  // index_key to the position of the last node with that key, so a lookup costs the same
+  // for any number of nodes.
+  QHash<uint64_t, int32_t> findex;
 };
 
 // The default settings path for a config folder and home folder (either may be empty): with a
