@@ -80,7 +80,8 @@ public:
 
   // Drops every node; the header strings stay.
   void clear();
-  // The node at 0-based position index; EListError outside 0 .. nnodes - 1.
+  // The node at 0-based position index; EListError outside 0 .. nnodes - 1. Its value may be
+  // changed through it, its section and key not (lookups go through an index of the names).
   pnode get_nodeno(int32_t index) const;
 
   // True when the file exists and begins with "QOB1". Never raises; touches nothing.
@@ -96,42 +97,37 @@ public:
   // directly when that cannot block, and is refused otherwise; anything else is refused.
   void save_file(const std::string& filename);
 
+  // Typed writes: each stores its value under section and key with the tag of its name (Boolean
+  // 10, integer 11, 80-bit extended float 12, string 13, then the arrays 14 to 18), in place
+  // when a node of that name exists. The second forms of the array writes convert element by
+  // element first; narrowing to 32 bits raises EOverflow, storing nothing, for a value beyond
+  // the 32-bit float range.
   void writebool(const std::string& section, const std::string& key, bool value);
-  bool readbool(const std::string& section, const std::string& key, bool def) const;
   void writeinteger(const std::string& section, const std::string& key, int32_t value);
-  int32_t readinteger(const std::string& section, const std::string& key, int32_t def) const;
-  // Stored as an 80-bit extended float.
   void writefloat(const std::string& section, const std::string& key, double value);
-  double readfloat(const std::string& section, const std::string& key, double def) const;
   void writestring(const std::string& section, const std::string& key, const std::string& value);
-  std::string readstring(const std::string& section, const std::string& key,
-                         const std::string& def) const;
-
-  void writesmallintarr(const std::string& section, const std::string& key,
-                        const tsmallintarr& value);
-  tsmallintarr readsmallintarr(const std::string& section, const std::string& key,
-                               const tsmallintarr& def) const;
+  void writesmallintarr(const std::string& section, const std::string& key, const tsmallintarr& value);
   void writedoublearr(const std::string& section, const std::string& key, const tdoublearr& value);
   void writedoublearr(const std::string& section, const std::string& key, const tsinglearr& value);
-  tdoublearr readdoublearr(const std::string& section, const std::string& key,
-                           const tdoublearr& def) const;
-  void writecomplexarr(const std::string& section, const std::string& key,
-                       const tcomplexarr& value);
-  void writecomplexarr(const std::string& section, const std::string& key,
-                       const tsinglecomplexarr& value);
-  // Also accepts a node written as single-precision complex, widened.
-  tcomplexarr readcomplexarr(const std::string& section, const std::string& key,
-                             const tcomplexarr& def) const;
+  void writecomplexarr(const std::string& section, const std::string& key, const tcomplexarr& value);
+  void writecomplexarr(const std::string& section, const std::string& key, const tsinglecomplexarr& value);
   void writesinglearr(const std::string& section, const std::string& key, const tsinglearr& value);
-  // Raises EOverflow, storing nothing, when an element lies beyond the 32-bit float range.
   void writesinglearr(const std::string& section, const std::string& key, const tdoublearr& value);
-  tsinglearr readsinglearr(const std::string& section, const std::string& key,
-                           const tsinglearr& def) const;
-  void writesinglecomplexarr(const std::string& section, const std::string& key,
-                             const tsinglecomplexarr& value);
-  // Raises EOverflow, storing nothing, when a part lies beyond the 32-bit float range.
-  void writesinglecomplexarr(const std::string& section, const std::string& key,
-                             const tcomplexarr& value);
+  void writesinglecomplexarr(const std::string& section, const std::string& key, const tsinglecomplexarr& value);
+  void writesinglecomplexarr(const std::string& section, const std::string& key, const tcomplexarr& value);
+
+  // Typed reads: the value under section and key, or def when there is none. A node of another
+  // kind raises EQOBfileError "Data has wrong type: <found>, not<expected>", one whose payload
+  // has a size the kind cannot have "Data has wrong size: ..."; the store is not changed.
+  // readcomplexarr also takes a single-precision complex node, widened.
+  bool readbool(const std::string& section, const std::string& key, bool def) const;
+  int32_t readinteger(const std::string& section, const std::string& key, int32_t def) const;
+  double readfloat(const std::string& section, const std::string& key, double def) const;
+  std::string readstring(const std::string& section, const std::string& key, const std::string& def) const;
+  tsmallintarr readsmallintarr(const std::string& section, const std::string& key, const tsmallintarr& def) const;
+  tdoublearr readdoublearr(const std::string& section, const std::string& key, const tdoublearr& def) const;
+  tcomplexarr readcomplexarr(const std::string& section, const std::string& key, const tcomplexarr& def) const;
+  tsinglearr readsinglearr(const std::string& section, const std::string& key, const tsinglearr& def) const;
   tsinglecomplexarr readsinglecomplexarr(const std::string& section, const std::string& key,
                                          const tsinglecomplexarr& def) const;
 
@@ -143,6 +139,12 @@ private:
   // The found node's data, or the default's.
   const tdata& get_data(const std::string& section, const std::string& key,
                         const tdata& def) const;
+  // The typed write and read of one row of the table of value kinds (qobkinds.h).
+  template <typename Kind>
+  void write_value(const std::string& section, const std::string& key, const typename Kind::type& value);
+  template <typename Kind>
+  typename Kind::type read_value(const std::string& section, const std::string& key,
+                                 const typename Kind::type& def) const;
   // The index's key for a section and key name: a hash of both names folded.
   static uint64_t index_key(const std::string& section, const std::string& key);
   void append_node(tnode&& n);
