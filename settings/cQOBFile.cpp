@@ -109,13 +109,13 @@ uint64_t TQOBFile::index_key(const std::string& section, const std::string& key)
 
 void TQOBFile::append_node(tnode&& n) {
   // The later of two nodes with the same key is the one kept.
-  findex.insert(index_key(n.section, n.key), checked_int32(nodes.size()));
+  findex.assign(index_key(n.section, n.key), checked_int32(nodes.size()));
   nodes.push_back(std::move(n));
 }
 
 int32_t TQOBFile::find_node(const std::string& section, const std::string& key) const {
-  const auto last = findex.constFind(index_key(section, key));
-  if (last == findex.cend()) return -1;  // names that fold alike have the same key
+  const int32_t last = findex.find(index_key(section, key));
+  if (last < 0) return -1;  // names that fold alike have the same key
   const QString fsection = fold_name(section);
   const QString fkey = fold_name(key);
   const auto matches = [&](std::size_t i) {
@@ -123,7 +123,7 @@ int32_t TQOBFile::find_node(const std::string& section, const std::string& key) 
   };
   // The last node with this key, or, when other names share the key (rare as a 64-bit
   // collision), a walk back from there: no later node can match.
-  for (auto i = static_cast<std::size_t>(*last) + 1; i-- > 0;)
+  for (auto i = static_cast<std::size_t>(last) + 1; i-- > 0;)
     if (matches(i)) return static_cast<int32_t>(i);
   return -1;
 }
@@ -199,17 +199,20 @@ bool TQOBFile::read_nodes(const QString& path) {
   int32_t count;
   if (!r.int32(count)) return false;
   // Room for as many nodes as the count says and the rest of the file can hold (a node takes
-  // at least 18 bytes).
-  const auto room = static_cast<qsizetype>(std::min<int64_t>(count, r.left() / 18));
-  if (room > 0) findex.reserve(room);
+  // at least 18 bytes). The nodes are indexed in one run once they are all read.
+  const int32_t first = checked_int32(nodes.size());
+  std::vector<uint64_t> keys;
+  keys.reserve(static_cast<std::size_t>(std::clamp<int64_t>(std::min<int64_t>(count, r.left() / 18), 0, INT32_MAX)));
   for (int32_t i = 0; i < count; ++i) {
     tnode n;
     int32_t len;
     if (!r.counted(n.section) || !r.counted(n.key) || !r.int32(n.data.id) || !r.int32(len) ||
         !r.payload(len, n.data.arr))
       return false;
-    append_node(std::move(n));
+    keys.push_back(index_key(n.section, n.key));
+    nodes.push_back(std::move(n));
   }
+  findex.assign_run(keys.data(), keys.size(), first);
   return true;  // bytes after the last node are ignored
 }
 

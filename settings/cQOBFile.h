@@ -6,7 +6,6 @@
 //   node count N, then N nodes: section, key (counted strings), tag, payload length L, L bytes.
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <deque>
@@ -17,6 +16,7 @@
 #include "TComponent.h"
 #include "cProgId.h"
 #include "exceptions.h"
+#include "nodeindex.h"
 #include "scomplex.h"
 #include "sdbra_types.h"
 
@@ -161,7 +161,7 @@ private:
   std::deque<tnode> nodes;  // a node stays where it is while nodes are appended
   // index_key to the position of the last node with that key, so a lookup costs the same
   // for any number of nodes.
-  QHash<uint64_t, int32_t> findex;
+  node_index findex;
 };
 
 // The default settings path for a config folder and home folder (either may be empty): with a

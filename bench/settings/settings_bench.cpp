@@ -91,11 +91,20 @@ void BM_program_reads(benchmark::State& state) {
   }
 }
 
+// A read of a name the file does not hold, which finds nothing to stop at early.
+void BM_missing_read(benchmark::State& state) {
+  TQOBFile s;
+  s.open_file(file_with(state.range(0)));
+  if (s.nnodes() != state.range(0)) state.SkipWithError("file not read");
+  for (auto _ : state) benchmark::DoNotOptimize(s.readinteger("Noise", "Missing", 0));
+}
+
 // 400000 nodes come near the 16 MiB limit.
 #define NODE_COUNTS ->Arg(20)->Arg(10000)->Arg(100000)->Arg(400000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_read_bytes) NODE_COUNTS;
 BENCHMARK(BM_open_file) NODE_COUNTS;
 BENCHMARK(BM_program_reads)->Arg(20)->Arg(400000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_missing_read)->Arg(20)->Arg(10000)->Arg(400000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
