@@ -8,6 +8,8 @@ rc=0
 
 echo "== pink noise block fill"
 "$build/bench/dsp/pinknoise_bench" || rc=1
+echo "== loading the settings file"
+"$build/bench/settings/settings_bench" || rc=1
 echo "== pink noise against SoX"
 "$root/bench/dsp/compare_sox.sh" || rc=1
 echo "== player on a PulseAudio null sink (60 s)"

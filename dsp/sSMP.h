@@ -14,6 +14,22 @@ namespace murmelin {
 
 enum class tfiltertype { ftnone, ftpole, ftzero, ftboth };
 
+// The arithmetic of one filter step from the state z1: the pole part p (the next state), the
+// zero part y and the output out = g * y. T is double, or a vector of doubles for code that
+// runs several sections side by side on copies of their coefficients and states; every lane
+// is plain IEEE double arithmetic, so each gives exactly what TRealFilterSection::filter does.
+template <typename T>
+struct section_step_result {
+  T p, y, out;
+};
+
+template <typename T>
+inline section_step_result<T> section_step(T a0, T a1, T b0, T b1, T g, T x, T z1) {
+  const T p = a0 * x + a1 * z1;
+  const T y = b0 * (p + b1 * z1);
+  return {p, y, g * y};
+}
+
 // Parameter record of filter_arr: a count followed by a data area of 32768 bytes.
 struct tsamplechunk {
   static constexpr int32_t capacity = 32768 / static_cast<int32_t>(sizeof(double));
@@ -71,16 +87,14 @@ public:
   // One filter step. When the arithmetic of the step fails (overflow or an invalid
   // operation), the step yields 0.0 and the state keeps what was stored before the failure.
   double filter(double insample) {
-    const double p = fa0 * insample + fa1 * z1;
-    const double y = fb0 * (p + fb1 * z1);
-    const double out = fgain * y;
+    const auto s = section_step(fa0, fa1, fb0, fb1, fgain, insample, z1);
     // A non-finite value at any point carries through to out, so one test covers the step.
-    if (std::isfinite(out)) [[likely]] {
-      z0 = p;
-      z1 = p;
-      return out;
+    if (std::isfinite(s.out)) [[likely]] {
+      z0 = s.p;
+      z1 = s.p;
+      return s.out;
     }
-    return failed_step(p, y);
+    return failed_step(s.p, s.y);
   }
 
   // Performs no processing; outarr is left unchanged.
@@ -90,8 +104,8 @@ public:
   // from the current coefficients and gain.
   double response(double freq, double rate) const;
 
-  // The two state values, for inspection, and for code that runs the section's steps on a
-  // copy of its coefficients and hands the state back afterwards.
+  // The two state values, for inspection, and for code that runs the section's steps
+  // (section_step) on a copy of its coefficients and hands the state back afterwards.
   double state_z0() const { return z0; }
   double state_z1() const { return z1; }
   void restore_state(double az0, double az1) {

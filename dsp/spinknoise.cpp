@@ -1,14 +1,10 @@
 #include "spinknoise.h"
 
 #include <algorithm>
-#include <bit>
+#include <array>
+#include <cfloat>
 #include <cmath>
-#include <exception>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <numbers>
 #include <string>
 
@@ -44,6 +40,73 @@ void tpinknoise::start_onset(int32_t fs) {
 namespace {
 
 constexpr int32_t nsec = tpinknoise::nsections;
+using bank_t = std::array<TRealFilterSection*, nsec>;
+
+// The first ten sections; ERangeError when the bank has not been built.
+bank_t bank_of(const tpinknoise& g) {
+  if (g.pinkfilters.size() < static_cast<std::size_t>(nsec)) throw ERangeError();
+  bank_t bank;
+  for (int32_t i = 0; i < nsec; ++i) {
+    bank[i] = g.pinkfilters[static_cast<std::size_t>(i)].get();
+    if (bank[i] == nullptr) throw ERangeError();
+  }
+  return bank;
+}
+
+// The level factor L = 10 * 10^(level / 20), computed once per block.
+double level_factor(double noiselevel) {
+  const double level = 10.0 * std::pow(10.0, noiselevel / 20.0);
+  if (std::isnan(level)) throw EInvalidOp();
+  if (!std::isfinite(level * 32768.0)) throw EOverflow();
+  return level;
+}
+
+// The onset gain of the next frame. While the onset runs (count <= nsamples) the gain follows
+// a raised cosine and the count goes up by one (EIntOverflow past 2^31 - 1, the gain already
+// set); an onset of length 0 is complete at once.
+inline void next_onset_gain(bool soft, int32_t nsamples, int32_t& count, double& gain) {
+  if (soft && count <= nsamples) [[unlikely]] {
+    gain = nsamples == 0 ? 1.0 : 0.5 * (1.0 - std::cos(std::numbers::pi * count / nsamples));
+    count = checked_add(count, 1);
+  } else {
+    gain = 1.0;
+  }
+}
+
+// Overload test and conversion of a frame's filtered value.
+inline int16_t frame_sample(double x, bool& overload) {
+  if (std::fabs(x) > 32766.0) overload = true;
+  return double_to_smallint_nodither(x);
+}
+
+}  // namespace
+
+bool tpinknoise::fill_block_reference(TWaveChunk& arr, int32_t used, double noiselevel,
+                                      bool softnoiseonset, bool noiseplayleft,
+                                      bool noiseplayright) {
+  const bank_t bank = bank_of(*this);
+  const double level = level_factor(noiselevel);
+  bool overload = false;
+  double x = 0.0;
+  for (int32_t n = 0; n < used; ++n) {
+    const bool left = n % 2 == 0;
+    if (left) {
+      next_onset_gain(softnoiseonset, noiseonsetnsamples, noiseonsetcount, noiseonsetgain);
+      const double r1 = random_value();
+      const double r2 = random_value();
+      x = (r1 - r2) * (level * noiseonsetgain * 32768.0);
+      for (TRealFilterSection* section : bank) x = section->filter(x);
+    }
+    if (static_cast<std::size_t>(n) >= arr.size()) throw ERangeError();
+    const int16_t sample = left ? frame_sample(x, overload) : double_to_smallint_nodither(x);
+    arr[static_cast<std::size_t>(n)] = (left ? noiseplayleft : noiseplayright) ? sample : int16_t{0};
+  }
+  return overload;
+}
+
+namespace {
+
+constexpr int32_t npairs = nsec / 2;
 constexpr int64_t chunk = 256;  // frames of white noise drawn ahead of the filters
 static_assert(nsec % 2 == 0, "the sections run in pairs");
 
@@ -59,293 +122,177 @@ static_assert(random_two_states(2024u) == random_next_state(random_next_state(20
 // Two doubles side by side; each lane is plain IEEE double arithmetic.
 using v2d = double __attribute__((vector_size(16)));
 
-inline bool all_finite(v2d o) {
-#if defined(__SSE2__)
-  const __m128d abs = _mm_and_pd(o, _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF)));
-  return _mm_movemask_pd(_mm_cmple_pd(abs, _mm_set1_pd(std::numeric_limits<double>::max()))) == 3;
-#else
-  return std::isfinite(o[0]) && std::isfinite(o[1]);
-#endif
-}
+inline bool finite(double x) { return std::fabs(x) <= DBL_MAX; }
 
-// The filter bank run as a pipeline. Each section is a state machine of its own that takes
-// its inputs in frame order, so the sections may work on different frames at the same time:
-// in iteration t, section i filters frame t - i. Each section sees exactly the inputs it would
-// see frame by frame, so the results are identical, while the ten steps of one iteration do
-// not wait for each other.
-//
-// The coefficients and states are copied here for the block. A step is exactly that of
-// TRealFilterSection::filter; the bookkeeping of failed steps lets the sections get back the
-// very state values they would hold had they run each step themselves.
-struct pipeline {
-  double a0[nsec], a1[nsec], b0[nsec], b1[nsec], g[nsec];
-  double z[nsec];  // each section's z1
-  double v[nsec];  // each section's last output, the next section's next input
-  bool unitgain = true;  // every gain is exactly 1.0, so the gain product changes nothing
+// The fill on copies of the states. The bank runs as a pipeline: in iteration t section i
+// filters frame t - i, so the ten steps of one iteration do not wait for each other, while
+// each section still takes its inputs in frame order and computes exactly the values of the
+// plain fill. A failed step shows as a frame value that is not finite, because a value that
+// is not finite stays so through every later step; the lane then gives up, having changed
+// nothing but entries of the block.
+class fast_lane {
+public:
+  fast_lane(const tpinknoise& g, const bank_t& bank)
+      : rnd(random_state()), count(g.noiseonsetcount), gain(g.noiseonsetgain) {
+    for (int32_t i = 0; i < nsec; ++i) {
+      a0[i] = bank[i]->a0();
+      a1[i] = bank[i]->a1();
+      b0[i] = bank[i]->b0();
+      b1[i] = bank[i]->b1();
+      g_[i] = bank[i]->Gain();
+      z[i] = bank[i]->state_z1();  // a step reads z1 only and stores both
+      v[i] = 0.0;
+    }
+  }
 
-  // Failed steps, by frame. A failed zero part leaves z0 apart from z1 until the section's
-  // next step that stores both; failed pole parts in between store nothing.
-  int64_t zerofail_frame[nsec];  // last frame whose zero part failed; -1: apart at the start
-  double zerofail_z0[nsec];
-  int64_t polerun_from[nsec], polerun_to[nsec];  // latest run of frames whose pole part failed
+  // Fills entries 0 .. used - 1 (used >= 1, all inside out); false when it gave up.
+  bool run(int16_t* out, int64_t used, double level, bool soft, int32_t nsamples, bool left,
+           bool right) {
+    fout = out;
+    fused = used;
+    fleft = left;
+    fright = right;
+    const int64_t frames = (used + 1) / 2;
+    const int64_t whole = used / 2;  // frames with both of their entries in the block
+    double noise[chunk];
+    int64_t first = 0, have = 0;  // noise[0 .. have - 1] holds frames first ..
+    for (int64_t t = 0; t < frames + (nsec - 1);) {
+      if (t < frames && t == first + have) {
+        first = t;
+        have = std::min(chunk, frames - t);
+        for (int64_t k = 0; k < have; ++k) {
+          next_onset_gain(soft, nsamples, count, gain);
+          // Both draws from the frame's starting state, so the next frame need not wait.
+          const double r1 = random_state_value(random_next_state(rnd));
+          rnd = random_two_states(rnd);
+          const double r2 = random_state_value(rnd);
+          noise[k] = (r1 - r2) * (level * gain * 32768.0);
+        }
+      }
+      const int64_t full_end = std::min(first + have, whole + (nsec - 1));
+      if (t >= nsec - 1 && t < full_end) {
+        if (!full(t, noise + (t - first), full_end - t)) return false;
+        t = full_end;
+      } else {
+        if (!partial(t, frames, t < frames ? noise[t - first] : 0.0)) return false;
+        ++t;
+      }
+    }
+    return true;
+  }
 
-  // Output: the block, how many entries fit, channel switches and the overload flag.
-  int16_t* out = nullptr;
-  int64_t fit = 0;
-  bool left = true, right = true;
+  // Hands the states back after a run that went through.
+  void commit(tpinknoise& g, const bank_t& bank) const {
+    for (int32_t i = 0; i < nsec; ++i) bank[i]->restore_state(z[i], z[i]);
+    set_random_state(rnd);
+    g.noiseonsetcount = count;
+    g.noiseonsetgain = gain;
+  }
+
   bool overload = false;
 
-  explicit pipeline(TRealFilterSection* const* bank) {
-    for (int32_t i = 0; i < nsec; ++i) {
-      const TRealFilterSection& s = *bank[i];
-      a0[i] = s.a0();
-      a1[i] = s.a1();
-      b0[i] = s.b0();
-      b1[i] = s.b1();
-      g[i] = s.Gain();
-      z[i] = s.state_z1();
-      v[i] = 0.0;
-      unitgain = unitgain && g[i] == 1.0;
-      const bool apart = std::bit_cast<uint64_t>(s.state_z0()) != std::bit_cast<uint64_t>(s.state_z1());
-      zerofail_frame[i] = apart ? -1 : -2;
-      zerofail_z0[i] = s.state_z0();
-      polerun_from[i] = polerun_to[i] = -10;
-    }
+private:
+  // The writes of frame k, those of its entries that lie in the block.
+  bool put(int64_t k, double x) {
+    if (!finite(x)) return false;
+    const int16_t s = frame_sample(x, overload);
+    if (2 * k < fused) fout[2 * k] = fleft ? s : int16_t{0};
+    if (2 * k + 1 < fused) fout[2 * k + 1] = fright ? s : int16_t{0};
+    return true;
   }
 
-  // Hands the states back after frames 0 .. frames - 1 have been filtered.
-  void hand_back(TRealFilterSection* const* bank, int64_t frames) const {
-    const int64_t last = frames - 1;
-    for (int32_t i = 0; i < nsec; ++i) {
-      const int64_t f0 = zerofail_frame[i];
-      const bool apart = f0 >= -1 && (f0 == last || (polerun_from[i] == f0 + 1 && polerun_to[i] == last));
-      bank[i]->restore_state(apart ? zerofail_z0[i] : z[i], z[i]);
-    }
-  }
-
-  struct step_result {
-    double x, z;
-  };
-
-  // A step of section i on frame f whose arithmetic failed: it yields 0.0.
-  [[gnu::cold, gnu::noinline]] step_result failed(int32_t i, int64_t f, double p, double y, double zi) {
-    if (!std::isfinite(p)) {  // the pole part: nothing stored
-      if (polerun_to[i] == f - 1) {
-        polerun_to[i] = f;
-      } else {
-        polerun_from[i] = polerun_to[i] = f;
-      }
-      return {0.0, zi};
-    }
-    if (!std::isfinite(y)) {  // the zero part: z0 := p, z1 stays
-      zerofail_frame[i] = f;
-      zerofail_z0[i] = p;
-      return {0.0, zi};
-    }
-    return {0.0, p};  // the output gain: both states hold p
-  }
-
-  template <bool unit>
-  [[gnu::always_inline]] inline double step(int32_t i, int64_t f, double x, double& zi) {
-    const double p = a0[i] * x + a1[i] * zi;
-    const double y = b0[i] * (p + b1[i] * zi);
-    const double o = unit ? y : g[i] * y;
-    if (std::isfinite(o)) [[likely]] {
-      zi = p;
-      return o;
-    }
-    const step_result r = failed(i, f, p, y, zi);
-    zi = r.z;
-    return r.x;
-  }
-
-  // Overload test and the writes of frame k, for any k.
-  void put(int64_t k, double x) {
-    if (std::fabs(x) > 32766.0) overload = true;
-    const int16_t s = double_to_smallint_nodither(x);
-    if (2 * k < fit) out[2 * k] = left ? s : int16_t{0};
-    if (2 * k + 1 < fit) out[2 * k + 1] = right ? s : int16_t{0};
-  }
-
-  // Iteration t where the pipeline is not full: frames 0 .. frames - 1 exist; x is the input
-  // of frame t when t < frames.
-  template <bool unit>
-  void partial(int64_t t, int64_t frames, double x) {
-    for (int32_t i = nsec - 1; i >= 1; --i) {
+  // Iteration t while the pipeline fills or drains, one section at a time; x is the input of
+  // frame t when t < frames.
+  bool partial(int64_t t, int64_t frames, double x) {
+    for (int32_t i = nsec - 1; i >= 0; --i) {
       const int64_t f = t - i;
-      if (f >= 0 && f < frames) v[i] = step<unit>(i, f, v[i - 1], z[i]);
+      if (f < 0 || f >= frames) continue;
+      const auto s = section_step(a0[i], a1[i], b0[i], b1[i], g_[i], i == 0 ? x : v[i - 1], z[i]);
+      z[i] = s.p;
+      v[i] = s.out;
     }
-    if (t < frames) v[0] = step<unit>(0, t, x, z[0]);
     const int64_t k = t - (nsec - 1);
-    if (k >= 0 && k < frames) put(k, v[nsec - 1]);
+    return k < 0 || k >= frames || put(k, v[nsec - 1]);
   }
 
-  // n full iterations from t: inputs in[0 .. n - 1] (frames t .. t + n - 1), outputs frames
-  // t - 9 .. t - 9 + n - 1, each of which fits in the block with both of its entries.
-  // Sections 2k and 2k + 1 run side by side as one pair of lanes; a pair whose output is not
-  // finite is stepped again one section at a time, with the failure rule.
-  template <bool unit>
-  void full(int64_t t, const double* in, int64_t n) {
-    constexpr int32_t np = nsec / 2;
-    v2d ca0[np], ca1[np], cb0[np], cb1[np], cg[np], zz[np], vv[np];
-    for (int32_t k = 0; k < np; ++k) {
+  // n iterations from t with every section at work: inputs in[0 .. n - 1] (frames t ..), the
+  // outputs frames t - 9 .. t - 9 + n - 1, each with both of its entries in the block.
+  // Sections 2k and 2k + 1 run side by side as one pair of lanes.
+  bool full(int64_t t, const double* in, int64_t n) {
+    v2d ca0[npairs], ca1[npairs], cb0[npairs], cb1[npairs], cg[npairs], zz[npairs], vv[npairs];
+    for (int32_t k = 0; k < npairs; ++k) {
       ca0[k] = v2d{a0[2 * k], a0[2 * k + 1]};
       ca1[k] = v2d{a1[2 * k], a1[2 * k + 1]};
       cb0[k] = v2d{b0[2 * k], b0[2 * k + 1]};
       cb1[k] = v2d{b1[2 * k], b1[2 * k + 1]};
-      cg[k] = v2d{g[2 * k], g[2 * k + 1]};
+      cg[k] = v2d{g_[2 * k], g_[2 * k + 1]};
       zz[k] = v2d{z[2 * k], z[2 * k + 1]};
       vv[k] = v2d{v[2 * k], v[2 * k + 1]};
     }
     bool ovl = false;
-    int16_t* o = out;
-    const bool l = left, r = right;
-    for (int64_t m = 0; m < n; ++m, ++t) {
+    int16_t* o = fout + 2 * (t - (nsec - 1));
+    const bool l = fleft, r = fright;
+    for (int64_t m = 0; m < n; ++m, o += 2) {
 #pragma GCC unroll 5
-      for (int32_t k = np - 1; k >= 0; --k) {
+      for (int32_t k = npairs - 1; k >= 0; --k) {
         // Inputs: the outputs of sections 2k - 1 and 2k from the previous iteration.
         const v2d x = k > 0 ? __builtin_shufflevector(vv[k - 1], vv[k], 1, 2) : v2d{in[m], vv[0][0]};
-        const v2d p = ca0[k] * x + ca1[k] * zz[k];
-        const v2d y = cb0[k] * (p + cb1[k] * zz[k]);
-        const v2d out2 = unit ? y : cg[k] * y;
-        if (all_finite(out2)) [[likely]] {
-          zz[k] = p;
-          vv[k] = out2;
-        } else {
-          double zlo = zz[k][0], zhi = zz[k][1];
-          const double olo = step<unit>(2 * k, t - 2 * k, x[0], zlo);
-          const double ohi = step<unit>(2 * k + 1, t - 2 * k - 1, x[1], zhi);
-          zz[k] = v2d{zlo, zhi};
-          vv[k] = v2d{olo, ohi};
-        }
+        const auto s = section_step(ca0[k], ca1[k], cb0[k], cb1[k], cg[k], x, zz[k]);
+        zz[k] = s.p;
+        vv[k] = s.out;
       }
-      const double x = vv[np - 1][1];
-      ovl |= std::fabs(x) > 32766.0;
-      const int16_t s = double_to_smallint_nodither(x);
-      const int64_t e = 2 * (t - (nsec - 1));
-      o[e] = l ? s : int16_t{0};
-      o[e + 1] = r ? s : int16_t{0};
+      const double x = vv[npairs - 1][1];
+      if (!finite(x)) [[unlikely]] return false;
+      const int16_t s = frame_sample(x, ovl);
+      o[0] = l ? s : int16_t{0};
+      o[1] = r ? s : int16_t{0};
     }
     overload = overload || ovl;
-    for (int32_t k = 0; k < np; ++k) {
+    for (int32_t k = 0; k < npairs; ++k) {
       z[2 * k] = zz[k][0];
       z[2 * k + 1] = zz[k][1];
       v[2 * k] = vv[k][0];
       v[2 * k + 1] = vv[k][1];
     }
+    return true;
   }
-};
 
-// Keeps the block's working copies of the random state and the onset fields and writes them
-// back however the fill ends.
-struct onset_state {
-  tpinknoise& gen;
+  double a0[nsec], a1[nsec], b0[nsec], b1[nsec], g_[nsec];
+  double z[nsec];  // each section's z1
+  double v[nsec];  // each section's last output, the next section's next input
   uint32_t rnd;
   int32_t count;
   double gain;
-
-  explicit onset_state(tpinknoise& g)
-      : gen(g), rnd(random_state()), count(g.noiseonsetcount), gain(g.noiseonsetgain) {}
-  ~onset_state() {
-    set_random_state(rnd);
-    gen.noiseonsetcount = count;
-    gen.noiseonsetgain = gain;
-  }
-  onset_state(const onset_state&) = delete;
-  onset_state& operator=(const onset_state&) = delete;
+  int16_t* fout = nullptr;
+  int64_t fused = 0;
+  bool fleft = true, fright = true;
 };
-
-template <bool unit>
-void run_pipeline(pipeline& pipe, onset_state& st, int64_t& frames, int64_t writable,
-                  double level, bool soft, int32_t onsetlength, std::exception_ptr& error) {
-  double noise[chunk];
-  int64_t chunk_first = 0, chunk_count = 0;  // frames whose noise is in the buffer
-  int64_t t = 0;
-  while (t < frames + (nsec - 1)) {
-    if (t < frames && t >= chunk_first + chunk_count) {
-      // White noise for the next frames: soft-onset gain, then two draws, per frame.
-      chunk_first = t;
-      chunk_count = 0;
-      const int64_t want = std::min(chunk, frames - t);
-      try {
-        for (; chunk_count < want; ++chunk_count) {
-          if (soft && st.count <= onsetlength) [[unlikely]] {
-            // An onset of length 0 is complete at once.
-            st.gain = onsetlength == 0
-                          ? 1.0
-                          : 0.5 * (1.0 - std::cos(std::numbers::pi * st.count / onsetlength));
-            st.count = checked_add(st.count, 1);
-          } else {
-            st.gain = 1.0;
-          }
-          // Both draws straight from the frame's starting state, so that the next frame need
-          // not wait for the first draw.
-          const uint32_t s1 = random_next_state(st.rnd);
-          st.rnd = random_two_states(st.rnd);
-          const double r1 = random_state_value(s1);
-          const double r2 = random_state_value(st.rnd);
-          noise[chunk_count] = (r1 - r2) * (level * st.gain * 32768.0);
-        }
-      } catch (...) {
-        // The frames before the failing one are finished first, as they would have been.
-        error = std::current_exception();
-        frames = chunk_first + chunk_count;
-      }
-    }
-    const int64_t avail = chunk_first + chunk_count - t;  // inputs at hand from t on
-    const int64_t full_end = std::min(chunk_first + chunk_count, writable + (nsec - 1));
-    if (t >= nsec - 1 && t < full_end) {
-      pipe.full<unit>(t, noise + (t - chunk_first), full_end - t);
-      t = full_end;
-    } else {
-      pipe.partial<unit>(t, frames, avail > 0 ? noise[t - chunk_first] : 0.0);
-      ++t;
-    }
-  }
-}
 
 }  // namespace
 
+std::optional<bool> tpinknoise::fill_block_fast(TWaveChunk& arr, int32_t used, double noiselevel,
+                                                bool softnoiseonset, bool noiseplayleft,
+                                                bool noiseplayright) {
+  const int64_t frames = (int64_t{used} + 1) / 2;
+  if (used <= 0 || static_cast<std::size_t>(used) > arr.size()) return std::nullopt;
+  if (softnoiseonset && noiseonsetcount > std::numeric_limits<int32_t>::max() - frames)
+    return std::nullopt;
+  const bank_t bank = bank_of(*this);
+  const double level = level_factor(noiselevel);
+  fast_lane lane(*this, bank);
+  if (!lane.run(arr.data(), used, level, softnoiseonset, noiseonsetnsamples, noiseplayleft,
+                noiseplayright))
+    return std::nullopt;
+  lane.commit(*this, bank);
+  return lane.overload;
+}
+
 bool tpinknoise::fill_block(TWaveChunk& arr, int32_t used, double noiselevel, bool softnoiseonset,
                             bool noiseplayleft, bool noiseplayright) {
-  if (pinkfilters.size() < static_cast<std::size_t>(nsections)) throw ERangeError();
-  TRealFilterSection* bank[nsections];
-  for (int32_t i = 0; i < nsections; ++i) {
-    bank[i] = pinkfilters[static_cast<std::size_t>(i)].get();
-    if (bank[i] == nullptr) throw ERangeError();
-  }
-
-  // Level factor, once per block.
-  const double level = 10.0 * std::pow(10.0, noiselevel / 20.0);
-  if (std::isnan(level)) throw EInvalidOp();
-  if (!std::isfinite(level * 32768.0)) throw EOverflow();
-
-  // Entries that fit; frames to compute. When more entries are asked for than the block
-  // holds, the write at the first index beyond it fails, and when that is a left sample its
-  // frame has been computed by then.
-  const int64_t size = static_cast<int64_t>(arr.size());
-  const int64_t fit = std::max<int64_t>(0, std::min<int64_t>(used, size));
-  const bool beyond = used > size;
-  int64_t frames = (fit + 1) / 2 + (beyond && fit % 2 == 0 ? 1 : 0);
-
-  pipeline pipe(bank);
-  pipe.out = arr.data();
-  pipe.fit = fit;
-  pipe.left = noiseplayleft;
-  pipe.right = noiseplayright;
-  std::exception_ptr error;
-  {
-    onset_state st(*this);
-    if (pipe.unitgain) {
-      run_pipeline<true>(pipe, st, frames, fit / 2, level, softnoiseonset, noiseonsetnsamples, error);
-    } else {
-      run_pipeline<false>(pipe, st, frames, fit / 2, level, softnoiseonset, noiseonsetnsamples, error);
-    }
-  }
-  pipe.hand_back(bank, frames);
-  if (error) std::rethrow_exception(error);
-  if (beyond) throw ERangeError();
-  return pipe.overload;
+  if (const auto overload = fill_block_fast(arr, used, noiselevel, softnoiseonset, noiseplayleft,
+                                            noiseplayright))
+    return *overload;
+  return fill_block_reference(arr, used, noiselevel, softnoiseonset, noiseplayleft, noiseplayright);
 }
 
 double tpinknoise::response_db(double freq, double play_rate) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "sSMP.h"
@@ -37,13 +38,32 @@ public:
   // magnitude). When used exceeds arr.size(), writes what fits, then raises ERangeError
   // without the overload test. Raises ERangeError when the bank has not been built, and
   // EOverflow (EInvalidOp for a NaN level) when the level factor is not a finite number.
-  // Allocates nothing.
+  // Raises EIntOverflow, after the frames before it have been written, when the onset count
+  // would pass 2^31 - 1. Allocates nothing.
+  // The common case (a block that fits, an onset count far from its limit, no failed filter
+  // step) runs on copies of the states, which are committed when the whole block went
+  // through; anything else is done by fill_block_reference, with exactly its results.
   bool fill_block(TWaveChunk& arr, int32_t used, double noiselevel, bool softnoiseonset,
                   bool noiseplayleft, bool noiseplayright);
+
+  // The same fill written plainly, entry by entry, each frame through the sections' own
+  // filter; the contract is that of fill_block.
+  bool fill_block_reference(TWaveChunk& arr, int32_t used, double noiselevel,
+                            bool softnoiseonset, bool noiseplayleft, bool noiseplayright);
 
   // Gain in dB of the whole bank at freq (Hz) when its samples are played at play_rate (Hz),
   // computed from the sections' coefficients.
   double response_db(double freq, double play_rate) const;
+
+private:
+  friend class tpinknoise_lanes;  // the tests, which compare the two lanes
+
+  // The fast lane of fill_block, for a block that fits in arr with the onset count far from
+  // its limit: raises what fill_block raises; gives the overload flag, or nothing when it did
+  // not handle the block (then it has changed nothing but entries of arr).
+  std::optional<bool> fill_block_fast(TWaveChunk& arr, int32_t used, double noiselevel,
+                                      bool softnoiseonset, bool noiseplayleft,
+                                      bool noiseplayright);
 };
 
 }  // namespace murmelin

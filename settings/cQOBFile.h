@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "TComponent.h"
 #include "cProgId.h"
 #include "exceptions.h"
+#include "nodeindex.h"
 #include "scomplex.h"
 #include "sdbra_types.h"
 
@@ -78,54 +80,54 @@ public:
 
   // Drops every node; the header strings stay.
   void clear();
-  // The node at 0-based position index; EListError outside 0 .. nnodes - 1.
+  // The node at 0-based position index; EListError outside 0 .. nnodes - 1. Its value may be
+  // changed through it, its section and key not (lookups go through an index of the names).
   pnode get_nodeno(int32_t index) const;
 
   // True when the file exists and begins with "QOB1". Never raises; touches nothing.
   bool isQOBfile(const std::string& filename);
   // Replaces the node list by the file's nodes; an empty name means settings_filename. A missing
-  // or malformed file leaves no nodes and empty read-back strings, and raises nothing.
+  // or malformed file, anything but a regular file, and a file above kMaxSettingsFileSize
+  // (16 MiB, not read) leave no nodes and empty read-back strings, and raise nothing.
   void open_file(const std::string& filename);
-  // Writes the whole store, atomically: on any failure the previous file is left as it was.
-  // An empty name means settings_filename.
+  // Writes the whole store; an empty name means settings_filename. Symbolic links are
+  // followed. A regular file is replaced atomically: on any failure it is left as it was (in a
+  // folder that takes no new file, a writable file is overwritten in place instead). A
+  // character device or FIFO at the end of the name (a link to /dev/null, say) is written to
+  // directly when that cannot block, and is refused otherwise; anything else is refused.
   void save_file(const std::string& filename);
 
+  // Typed writes: each stores its value under section and key with the tag of its name (Boolean
+  // 10, integer 11, 80-bit extended float 12, string 13, then the arrays 14 to 18), in place
+  // when a node of that name exists. The second forms of the array writes convert element by
+  // element first; narrowing to 32 bits raises EOverflow, storing nothing, for a value beyond
+  // the 32-bit float range.
   void writebool(const std::string& section, const std::string& key, bool value);
-  bool readbool(const std::string& section, const std::string& key, bool def) const;
   void writeinteger(const std::string& section, const std::string& key, int32_t value);
-  int32_t readinteger(const std::string& section, const std::string& key, int32_t def) const;
-  // Stored as an 80-bit extended float.
   void writefloat(const std::string& section, const std::string& key, double value);
-  double readfloat(const std::string& section, const std::string& key, double def) const;
   void writestring(const std::string& section, const std::string& key, const std::string& value);
-  std::string readstring(const std::string& section, const std::string& key,
-                         const std::string& def) const;
-
-  void writesmallintarr(const std::string& section, const std::string& key,
-                        const tsmallintarr& value);
-  tsmallintarr readsmallintarr(const std::string& section, const std::string& key,
-                               const tsmallintarr& def) const;
+  void writesmallintarr(const std::string& section, const std::string& key, const tsmallintarr& value);
   void writedoublearr(const std::string& section, const std::string& key, const tdoublearr& value);
   void writedoublearr(const std::string& section, const std::string& key, const tsinglearr& value);
-  tdoublearr readdoublearr(const std::string& section, const std::string& key,
-                           const tdoublearr& def) const;
-  void writecomplexarr(const std::string& section, const std::string& key,
-                       const tcomplexarr& value);
-  void writecomplexarr(const std::string& section, const std::string& key,
-                       const tsinglecomplexarr& value);
-  // Also accepts a node written as single-precision complex, widened.
-  tcomplexarr readcomplexarr(const std::string& section, const std::string& key,
-                             const tcomplexarr& def) const;
+  void writecomplexarr(const std::string& section, const std::string& key, const tcomplexarr& value);
+  void writecomplexarr(const std::string& section, const std::string& key, const tsinglecomplexarr& value);
   void writesinglearr(const std::string& section, const std::string& key, const tsinglearr& value);
-  // Raises EOverflow, storing nothing, when an element lies beyond the 32-bit float range.
   void writesinglearr(const std::string& section, const std::string& key, const tdoublearr& value);
-  tsinglearr readsinglearr(const std::string& section, const std::string& key,
-                           const tsinglearr& def) const;
-  void writesinglecomplexarr(const std::string& section, const std::string& key,
-                             const tsinglecomplexarr& value);
-  // Raises EOverflow, storing nothing, when a part lies beyond the 32-bit float range.
-  void writesinglecomplexarr(const std::string& section, const std::string& key,
-                             const tcomplexarr& value);
+  void writesinglecomplexarr(const std::string& section, const std::string& key, const tsinglecomplexarr& value);
+  void writesinglecomplexarr(const std::string& section, const std::string& key, const tcomplexarr& value);
+
+  // Typed reads: the value under section and key, or def when there is none. A node of another
+  // kind raises EQOBfileError "Data has wrong type: <found>, not<expected>", one whose payload
+  // has a size the kind cannot have "Data has wrong size: ..."; the store is not changed.
+  // readcomplexarr also takes a single-precision complex node, widened.
+  bool readbool(const std::string& section, const std::string& key, bool def) const;
+  int32_t readinteger(const std::string& section, const std::string& key, int32_t def) const;
+  double readfloat(const std::string& section, const std::string& key, double def) const;
+  std::string readstring(const std::string& section, const std::string& key, const std::string& def) const;
+  tsmallintarr readsmallintarr(const std::string& section, const std::string& key, const tsmallintarr& def) const;
+  tdoublearr readdoublearr(const std::string& section, const std::string& key, const tdoublearr& def) const;
+  tcomplexarr readcomplexarr(const std::string& section, const std::string& key, const tcomplexarr& def) const;
+  tsinglearr readsinglearr(const std::string& section, const std::string& key, const tsinglearr& def) const;
   tsinglecomplexarr readsinglecomplexarr(const std::string& section, const std::string& key,
                                          const tsinglecomplexarr& def) const;
 
@@ -137,6 +139,15 @@ private:
   // The found node's data, or the default's.
   const tdata& get_data(const std::string& section, const std::string& key,
                         const tdata& def) const;
+  // The typed write and read of one row of the table of value kinds (qobkinds.h).
+  template <typename Kind>
+  void write_value(const std::string& section, const std::string& key, const typename Kind::type& value);
+  template <typename Kind>
+  typename Kind::type read_value(const std::string& section, const std::string& key,
+                                 const typename Kind::type& def) const;
+  // The index's key for a section and key name: a hash of both names folded.
+  static uint64_t index_key(const std::string& section, const std::string& key);
+  void append_node(tnode&& n);
   bool read_nodes(const QString& path);
   std::string default_filename_8bit();
 
@@ -147,7 +158,10 @@ private:
   std::string freadproductname;
   std::string freadproductversion;
   QString fsettingsfilename;
-  std::vector<std::unique_ptr<tnode>> nodes;
+  std::deque<tnode> nodes;  // a node stays where it is while nodes are appended
+  // index_key to the position of the last node with that key, so a lookup costs the same
+  // for any number of nodes.
+  node_index findex;
 };
 
 // The default settings path for a config folder and home folder (either may be empty): with a

@@ -41,9 +41,30 @@ int decode_utf8(const std::string& s, std::size_t i, char32_t& cp) {
   return len;
 }
 
+// ASCII names, nearly all of them, fold to themselves with A-Z lower-cased, ended at the first
+// NUL and cut to the length limit.
+bool is_ascii(const std::string& name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::size_t ascii_folded_length(const std::string& name) {
+  return std::min({name.find('\0'), name.size(), static_cast<std::size_t>(kMaxFoldedNameLength)});
+}
+
+char16_t ascii_lower(char c) { return static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+
+// FNV-1a over UTF-16 units.
+constexpr uint64_t kHashStart = 0xcbf29ce484222325u;
+inline uint64_t hash_unit(uint64_t h, char16_t u) { return (h ^ u) * 0x100000001b3u; }
+
 }  // namespace
 
 QString fold_name(const std::string& name) {
+  if (is_ascii(name)) {
+    QString folded(static_cast<qsizetype>(ascii_folded_length(name)), Qt::Uninitialized);
+    for (qsizetype i = 0; i < folded.size(); ++i) folded[i] = QChar(ascii_lower(name[static_cast<std::size_t>(i)]));
+    return folded;
+  }
   QString wide;
   wide.reserve(static_cast<qsizetype>(std::min<std::size_t>(name.size(), kMaxFoldedNameLength)));
   std::size_t i = 0;
@@ -79,6 +100,17 @@ QString fold_name(const std::string& name) {
   const qsizetype nul = folded.indexOf(QChar(u'\0'));
   if (nul >= 0) folded.truncate(nul);
   return folded;
+}
+
+uint64_t folded_name_hash(const std::string& name) {
+  uint64_t h = kHashStart;
+  if (is_ascii(name)) {
+    const std::size_t n = ascii_folded_length(name);
+    for (std::size_t i = 0; i < n; ++i) h = hash_unit(h, ascii_lower(name[i]));
+    return h;
+  }
+  for (const QChar c : fold_name(name)) h = hash_unit(h, c.unicode());
+  return h;
 }
 
 }  // namespace murmelin

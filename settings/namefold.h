@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 
 namespace murmelin {
@@ -13,5 +14,9 @@ constexpr int kMaxFoldedNameLength = 100000;
 // valid UTF-8 text can produce: two different names never fold alike merely because they are
 // not valid UTF-8.
 QString fold_name(const std::string& name);
+
+// A 64-bit hash of the folded name, the same for names that fold alike; ASCII names are hashed
+// without building the folded text.
+uint64_t folded_name_hash(const std::string& name);
 
 }  // namespace murmelin

@@ -10,6 +10,7 @@
 
 #include "cProgId.h"
 #include "cQOBFile.h"
+#include "qobkinds.h"
 
 namespace murmelin {
 
@@ -41,31 +42,19 @@ QByteArray file_bytes(const std::string& name) {
   return f.readAll();
 }
 
-// Runs one typed read; only the store's own refusals (wrong type or size, a float beyond the
-// double range) may come out of it.
-template <typename Read>
-void typed_read(Read read) {
-  try {
-    read();
-  } catch (const EQOBfileError&) {
-  } catch (const EOverflow&) {
-  }
-}
-
+// Every typed read of every node, one per row of the table of value kinds; only the store's
+// own refusals (wrong type or size, a float beyond the double range) may come out of them.
 void read_every_node(const TQOBFile& s) {
   for (int32_t i = 0; i < s.nnodes(); ++i) {
     const tnode n = *s.get_nodeno(i);
-    const std::string& sec = n.section;
-    const std::string& key = n.key;
-    typed_read([&] { s.readbool(sec, key, false); });
-    typed_read([&] { s.readinteger(sec, key, 0); });
-    typed_read([&] { s.readfloat(sec, key, 0.0); });
-    typed_read([&] { s.readstring(sec, key, ""); });
-    typed_read([&] { s.readsmallintarr(sec, key, {}); });
-    typed_read([&] { s.readdoublearr(sec, key, {}); });
-    typed_read([&] { s.readcomplexarr(sec, key, {}); });
-    typed_read([&] { s.readsinglearr(sec, key, {}); });
-    typed_read([&] { s.readsinglecomplexarr(sec, key, {}); });
+    qobkinds::for_each_kind([&](auto kind) {
+      using Kind = decltype(kind);
+      try {
+        (s.*Kind::read)(n.section, n.key, typename Kind::type{});
+      } catch (const EQOBfileError&) {
+      } catch (const EOverflow&) {
+      }
+    });
     // Reads change nothing.
     FUZZ_CHECK(*s.get_nodeno(i) == n);
   }

@@ -208,6 +208,18 @@ TEST(QOBFormat, UnknownTagAndDuplicatesSurviveLoadAndSave) {
   EXPECT_THROW(st.s.readstring("x", "y", ""), EQOBfileError);
   st.s.save_file(dir.path("out.qobfile"));
   EXPECT_EQ(Folder::read(dir.path("out.qobfile")), original);
+
+  // A write goes to the later one too, in place; the earlier one keeps its value.
+  st.s.writeinteger("Noise", "Level", 3);
+  ASSERT_EQ(st.s.nnodes(), 4);
+  EXPECT_EQ(st.s.get_nodeno(3)->data.arr, std::vector<uint8_t>({3, 0, 0, 0}));
+  EXPECT_EQ(st.s.get_nodeno(1)->data.arr, std::vector<uint8_t>({1, 0, 0, 0}));
+  // After a clear the names are free again.
+  st.s.clear();
+  EXPECT_EQ(st.s.readinteger("noise", "level", -1), -1);
+  st.s.writeinteger("NOISE", "LEVEL", 4);
+  EXPECT_EQ(st.s.nnodes(), 1);
+  EXPECT_EQ(st.s.readinteger("noise", "level", -1), 4);
 }
 
 TEST(QOBFormat, NonAsciiNamesAndValuesPassUnchanged) {

@@ -1,6 +1,8 @@
 // The node list: lookup by folded names, order, letter case, clear and indexing.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "namefold.h"
 #include "settings_test_util.h"
 
@@ -34,6 +36,14 @@ TEST(QOBStore, NamesFoldBeyondAsciiAndEndAtNulOrAfterTheLengthLimit) {
   EXPECT_EQ(s.readinteger("ärger", "σοφια", 0), 1);
   EXPECT_EQ(s.nnodes(), 1);
 
+  // The Kelvin sign lower-cases to an ASCII k: the two spellings name one node.
+  s.writeinteger("Temp", "\xE2\x84\xAA", 5);
+  EXPECT_EQ(s.readinteger("temp", "k", 0), 5);
+  s.writeinteger("TEMP", "K", 6);
+  EXPECT_EQ(s.readinteger("temp", "\xE2\x84\xAA", 0), 6);
+  EXPECT_EQ(s.nnodes(), 2);
+  EXPECT_EQ(folded_name_hash("\xE2\x84\xAA"), folded_name_hash("k"));
+
   s.writeinteger(std::string("Cut\0here", 8), "k", 2);
   EXPECT_EQ(s.readinteger("cut", "K", 0), 2);
 
@@ -41,7 +51,7 @@ TEST(QOBStore, NamesFoldBeyondAsciiAndEndAtNulOrAfterTheLengthLimit) {
   s.writeinteger(longname + "X", "k", 3);
   EXPECT_EQ(s.readinteger(longname + "Y", "k", 0), 3);  // differ only after the limit
   EXPECT_EQ(s.readinteger(longname.substr(1) + "B", "k", 0), 0);  // differ inside it
-  EXPECT_EQ(s.nnodes(), 3);
+  EXPECT_EQ(s.nnodes(), 4);
 }
 
 TEST(QOBStore, BytesThatAreNotUtf8StayDistinctNames) {
@@ -105,4 +115,40 @@ TEST(QOBStore, OwnedByItsWindowAndStartsEmpty) {
   EXPECT_EQ(s->FileVersion(), "");
   EXPECT_TRUE(s->SettingsFileName().isEmpty());
   s->writedoublearr("a", "b", tdoublearr{1.0, 2.0});  // released with its owner
+}
+
+TEST(QOBStore, LookupsAgreeWithAWalkFromTheNewestNodeForManyNodes) {
+  // Names from a small pool in changing letter case, so that files bring duplicates and writes
+  // hit existing nodes; every lookup must find what a walk from the newest node finds.
+  std::mt19937 rng(7);
+  const std::vector<std::string> pool = {"Noise", "Level", "Top", "\xc3\x84rger", "\xff", "k", "\xE2\x84\xAA",
+                                         std::string("a\0b", 3), "Soundcard"};
+  auto name = [&] {
+    std::string n = pool[rng() % pool.size()] + std::to_string(rng() % 40);
+    for (char& c : n)
+      if (rng() % 2 && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return n;
+  };
+  auto walk = [](const TQOBFile& s, const std::string& sec, const std::string& key) {
+    for (int32_t i = s.nnodes(); i-- > 0;)
+      if (fold_name(s.get_nodeno(i)->section) == fold_name(sec) && fold_name(s.get_nodeno(i)->key) == fold_name(key))
+        return i;
+    return -1;
+  };
+  QByteArray file = header() + i32(2000);
+  for (int i = 0; i < 2000; ++i) file += node(QByteArray::fromStdString(name()), QByteArray::fromStdString(name()), 11, i32(i));
+  Folder dir;
+  TQOBFile s;
+  s.open_file(dir.write("many.qobfile", file));
+  ASSERT_EQ(s.nnodes(), 2000);
+  for (int round = 0; round < 1500; ++round) {
+    const std::string sec = name(), key = name();
+    if (round % 3 == 0) s.writeinteger(sec, key, 100000 + round);
+    const int32_t at = walk(s, sec, key);
+    const int32_t want = at < 0 ? -1 : static_cast<int32_t>(s.get_nodeno(at)->data.arr[0] |
+                                                             s.get_nodeno(at)->data.arr[1] << 8 |
+                                                             s.get_nodeno(at)->data.arr[2] << 16);
+    ASSERT_EQ(s.readinteger(sec, key, -1), want) << round;
+  }
+  EXPECT_GT(s.nnodes(), 2000);
 }
