@@ -4,29 +4,116 @@
 
 #include <QString>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
-#include "waveout.h"
+#include "waveout_backend.h"
 
 namespace murmelin {
 
 namespace {
 
+// Closes SDL devices on a thread of its own: SDL_CloseAudioDevice waits for SDL's audio
+// thread, which may itself wait on a stalled sound server without limit, and the UI thread
+// must never wait on that.
+//
+// Lock order: sdl_calls before nothing else; the closer's queue lock is never held while SDL
+// is called. SDL_OpenAudioDevice and SDL_CloseAudioDevice both run under sdl_calls, because
+// SDL's table of open devices is not guarded for concurrent opens and closes; the UI thread
+// waits for it at most open_wait (then the device counts as busy).
+class sdl_closer {
+public:
+  std::timed_mutex sdl_calls;
+
+  // Ends the closing thread once it has closed everything, waiting at most two seconds.
+  // False when a close is stuck (on a stalled server): the thread is then left running, and
+  // this object must be kept alive for it.
+  bool finish() {
+    {
+      std::lock_guard<std::mutex> g(flock);
+      fquit = true;
+    }
+    fwake.notify_all();
+    if (!fthread.joinable()) return true;
+    std::unique_lock<std::mutex> g(flock);
+    const bool idle =
+        fidle.wait_for(g, std::chrono::seconds(2), [&] { return fpending.empty() && !fbusy; });
+    g.unlock();
+    if (!idle) {
+      fthread.detach();
+      return false;
+    }
+    fthread.join();
+    return true;
+  }
+
+  void close_later(SDL_AudioDeviceID dev) {
+    std::lock_guard<std::mutex> g(flock);
+    fpending.push_back(dev);
+    if (!fthread.joinable()) fthread = std::thread([this] { run(); });
+    fwake.notify_one();
+  }
+
+private:
+  void run() {
+    std::unique_lock<std::mutex> g(flock);
+    for (;;) {
+      fwake.wait(g, [&] { return fquit || !fpending.empty(); });
+      if (fpending.empty()) return;
+      const SDL_AudioDeviceID dev = fpending.front();
+      fpending.pop_front();
+      fbusy = true;
+      g.unlock();
+      {
+        std::lock_guard<std::timed_mutex> calls(sdl_calls);
+        SDL_CloseAudioDevice(dev);
+      }
+      g.lock();
+      fbusy = false;
+      fidle.notify_all();
+    }
+  }
+
+  std::mutex flock;  // guards the members below
+  std::condition_variable fwake, fidle;
+  std::deque<SDL_AudioDeviceID> fpending;
+  bool fbusy = false;
+  bool fquit = false;
+  std::thread fthread;
+};
+
 class sdl_output final : public waveout_output {
 public:
-  sdl_output(waveout_source& src, uint32_t channels) : fsource(src), fchannels(channels) {}
+  sdl_output(waveout_source& src, uint32_t channels, sdl_closer& closer)
+      : fsource(src), fchannels(channels), fcloser(closer) {}
   ~sdl_output() override {
-    // SDL_CloseAudioDevice returns only after the audio thread has finished its last callback.
-    if (fdevice != 0) SDL_CloseAudioDevice(fdevice);
+    {
+      // Waits at most for one callback's copy: from here on the audio thread plays silence
+      // and never touches the source again.
+      std::lock_guard<std::mutex> g(fgate);
+      fdetached = true;
+    }
+    if (fdevice != 0) fcloser.close_later(fdevice);
   }
 
   static void SDLCALL callback(void* userdata, Uint8* data, int len) {
     auto* self = static_cast<sdl_output*>(userdata);
     const std::size_t want = static_cast<std::size_t>(len);
-    const std::size_t got = self->fsource.pull(data, want);
+    std::size_t got = 0;
+    {
+      // Lock order: fgate, then the stream's lock (inside pull).
+      std::lock_guard<std::mutex> g(self->fgate);
+      if (!self->fdetached) {
+        got = self->fsource.pull(data, want);
+        waveout_apply_volume(reinterpret_cast<int16_t*>(data), got / 2, self->fchannels,
+                             self->fsource.volume());
+      }
+    }
     if (got < want) std::memset(data + got, 0, want - got);  // silence while paused or starved
-    waveout_apply_volume(reinterpret_cast<int16_t*>(data), got / 2, self->fchannels,
-                         self->fsource.volume());
   }
 
   SDL_AudioDeviceID fdevice = 0;
@@ -34,13 +121,17 @@ public:
 private:
   waveout_source& fsource;
   const uint32_t fchannels;
+  sdl_closer& fcloser;
+  std::mutex fgate;  // guards fdetached and every use of fsource
+  bool fdetached = false;
 };
 
-// Frames per SDL callback, which is also what SDL asks the sound server to keep buffered:
-// the largest power of two up to about 0.1 s (4096 at 44100 Hz), at least 256. Long enough
-// that a busy machine does not starve the server, few enough wake-ups to cost next to nothing.
+// Frames per SDL callback, which is also what SDL asks the output to keep buffered: the
+// largest power of two up to about 0.1 s (4096 at 44100 Hz), so that low rates keep a short
+// period too (32 frames at 441 Hz). Long enough that a busy machine does not starve the
+// output, few enough wake-ups to cost next to nothing.
 Uint16 callback_frames(uint32_t rate) {
-  uint32_t frames = 256;
+  uint32_t frames = 1;
   while (frames < 8192 && frames * 2 <= rate / 10) frames *= 2;
   return static_cast<Uint16>(frames);
 }
@@ -54,6 +145,10 @@ public:
     fok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
   }
   ~sdl_backend() override {
+    if (!fcloser->finish()) {
+      (void)fcloser.release();  // its thread still runs; SDL is left as it is
+      return;
+    }
     if (fok) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
 
@@ -81,7 +176,7 @@ public:
       name = SDL_GetAudioDeviceName(static_cast<int>(d), 0);
       if (!name) return MMSYSERR_BADDEVICEID;
     }
-    auto o = std::make_unique<sdl_output>(source, fmt.nChannels);
+    auto o = std::make_unique<sdl_output>(source, fmt.nChannels, *fcloser);
     SDL_AudioSpec want;
     SDL_zero(want);
     want.freq = static_cast<int>(fmt.nSamplesPerSec);
@@ -91,7 +186,11 @@ public:
     want.callback = &sdl_output::callback;
     want.userdata = o.get();
     SDL_AudioSpec have;
-    o->fdevice = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    {
+      std::unique_lock<std::timed_mutex> calls(fcloser->sdl_calls, std::defer_lock);
+      if (!calls.try_lock_for(std::chrono::seconds(1))) return MMSYSERR_ALLOCATED;
+      o->fdevice = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    }
     // The format was checked above, so a refusal here is the device's: gone, busy or the
     // sound server unreachable.
     if (o->fdevice == 0) return MMSYSERR_ALLOCATED;
@@ -102,6 +201,7 @@ public:
 
 private:
   bool fok = false;
+  std::unique_ptr<sdl_closer> fcloser = std::make_unique<sdl_closer>();
 };
 
 }  // namespace

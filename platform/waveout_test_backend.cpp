@@ -124,6 +124,8 @@ std::u16string waveout_test_backend::device_name(uint32_t d) {
 MMRESULT waveout_test_backend::open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt,
                                     waveout_source& source,
                                     std::unique_ptr<waveout_output>& out) {
+  if (d != WAVE_MAPPER && d >= static_cast<uint32_t>(fdevices.size()))
+    return MMSYSERR_BADDEVICEID;
   if (faccepts && !faccepts(fmt)) return WAVERR_BADFORMAT;
   stream st;
   st.source = &source;
@@ -137,7 +139,7 @@ MMRESULT waveout_test_backend::open(HWAVEOUT handle, uint32_t d, const WAVEFORMA
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveout_test_backend::injected_failure(waveout_op op) {
+MMRESULT waveout_test_backend::precheck(waveout_op op) {
   ++fcalls[op];
   auto it = ffailures.find(op);
   if (it == ffailures.end()) return MMSYSERR_NOERROR;

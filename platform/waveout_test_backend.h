@@ -4,7 +4,7 @@
 // Typical use (with a QCoreApplication / QGuiApplication running):
 //
 //   auto tb = std::make_shared<waveout_test_backend>(QStringList{"Speakers", "Headphones"});
-//   waveout_use_backend(tb);            // process-wide; waveout_use_backend(nullptr) restores SDL2
+//   waveout_use_backend(tb);            // process-wide; waveout_use_backend(nullptr) restores the default
 //   ... player.Run();
 //   tb->queued_count();                 // buffers waiting on the current stream
 //   tb->play_next();                    // plays the oldest one; its done message is posted
@@ -13,7 +13,8 @@
 //   tb->set_failure(waveout_op::write, MMSYSERR_NOMEM);      // every write fails from now on
 //   tb->set_failure(waveout_op::reset, MMSYSERR_ERROR, 1);   // only the next reset fails
 //
-// waveout_test_backend_scope does the selection and restores the SDL2 backend when it ends.
+// waveout_test_backend_scope does the selection and restores the default backend when it ends.
+// Built only into the test library murmelin_waveout_test.
 // All members are meant to be called from the test's (UI) thread.
 #pragma once
 
@@ -25,7 +26,7 @@
 #include <memory>
 #include <vector>
 
-#include "waveout.h"
+#include "waveout_backend.h"
 
 namespace murmelin {
 
@@ -43,8 +44,7 @@ public:
   ~waveout_test_backend() override;
 
   // ---- configuration
-  // The device list, in device-number order (names of any length; the capabilities record
-  // keeps the first 32 UTF-16 units).
+  // The device list, in device-number order (names of any length, reported whole).
   void set_devices(QStringList device_names);
   // Name reported for WAVE_MAPPER.
   void set_default_device_name(QString name);
@@ -89,7 +89,7 @@ public:
   std::u16string device_name(uint32_t d) override;
   MMRESULT open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt, waveout_source& source,
                 std::unique_ptr<waveout_output>& out) override;
-  MMRESULT injected_failure(waveout_op op) override;
+  MMRESULT precheck(waveout_op op) override;
 
 private:
   class output;
@@ -120,7 +120,7 @@ private:
   std::vector<uint8_t> fscratch;
 };
 
-// Selects a test backend for its lifetime and restores the SDL2 backend afterwards.
+// Selects a test backend for its lifetime and restores the default backend afterwards.
 class waveout_test_backend_scope {
 public:
   explicit waveout_test_backend_scope(QStringList device_names = {"Test device"});

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "cMPC.h"
-#include "waveout.h"
+#include "waveout_backend.h"
 
 namespace {
 
