@@ -84,6 +84,18 @@ struct pa_qt_mainloop::impl {
   std::vector<pa_defer_event*> defers;
   QTimer* defer_timer = nullptr;  // fires on every event-loop pass while a defer is enabled
   int depth = 0;                  // dispatches in progress; events are deleted only at 0
+  int qt_depth = 0;               // of which started by a Qt signal (its sender must live on)
+
+  // Deletes a notifier or timer: later when a Qt signal is being handled (it may be the
+  // sender), at once otherwise (the event loop may be gone already, at exit).
+  void dispose(QObject* o) {
+    if (!o) return;
+    if (qt_depth > 0) {
+      o->deleteLater();
+    } else {
+      delete o;
+    }
+  }
 
   void dispatch_io(pa_io_event* e, pa_io_event_flags_t flags) {
     if (e->dead || !(flags & (e->events | PA_IO_EVENT_HANGUP | PA_IO_EVENT_ERROR))) return;
@@ -150,14 +162,13 @@ struct pa_qt_mainloop::impl {
       });
       list.erase(it, list.end());
     };
-    sweep(ios, [](pa_io_event* e) {
-      // The notifier may be the one whose signal is being handled: delete it later.
-      if (e->read) e->read->deleteLater();
-      if (e->write) e->write->deleteLater();
+    sweep(ios, [this](pa_io_event* e) {
+      dispose(e->read);
+      dispose(e->write);
       delete e;
     });
-    sweep(times, [](pa_time_event* e) {
-      if (e->timer) e->timer->deleteLater();
+    sweep(times, [this](pa_time_event* e) {
+      dispose(e->timer);
       delete e;
     });
     sweep(defers, [](pa_defer_event* e) { delete e; });
@@ -177,10 +188,14 @@ pa_io_event* io_new(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_i
   e->read = new QSocketNotifier(fd, QSocketNotifier::Read);
   e->write = new QSocketNotifier(fd, QSocketNotifier::Write);
   QObject::connect(e->read, &QSocketNotifier::activated, [l, e] {
+    ++l->qt_depth;
     l->dispatch_io(e, PA_IO_EVENT_INPUT);
+    --l->qt_depth;
   });
   QObject::connect(e->write, &QSocketNotifier::activated, [l, e] {
+    ++l->qt_depth;
     l->dispatch_io(e, PA_IO_EVENT_OUTPUT);
+    --l->qt_depth;
   });
   l->ios.push_back(e);
   l->update_notifiers(e);
@@ -210,7 +225,11 @@ pa_time_event* time_new(pa_mainloop_api* a, const timeval* tv, pa_time_event_cb_
   e->timer = new QTimer;
   e->timer->setSingleShot(true);
   e->timer->setTimerType(Qt::PreciseTimer);
-  QObject::connect(e->timer, &QTimer::timeout, [l, e] { l->dispatch_time(e); });
+  QObject::connect(e->timer, &QTimer::timeout, [l, e] {
+    ++l->qt_depth;
+    l->dispatch_time(e);
+    --l->qt_depth;
+  });
   if (tv) {
     e->armed = true;
     e->due_us = due_from(tv);
@@ -252,10 +271,11 @@ void defer_enable(pa_defer_event* e, int b) {
 }
 
 void defer_free(pa_defer_event* e) {
+  impl* l = e->loop;
   e->dead = true;
-  if (e->destroy) e->destroy(e->loop->api, e, e->userdata);
-  e->loop->purge();
-  e->loop->update_defer_timer();
+  if (e->destroy) e->destroy(l->api, e, e->userdata);
+  l->update_defer_timer();
+  l->purge();  // may delete e
 }
 
 void defer_set_destroy(pa_defer_event* e, pa_defer_event_destroy_cb_t cb) { e->destroy = cb; }
@@ -271,7 +291,11 @@ pa_qt_mainloop::pa_qt_mainloop() : fapi{}, fimpl(new impl) {
   fimpl->api = &fapi;
   fimpl->defer_timer = new QTimer;
   fimpl->defer_timer->setInterval(0);
-  QObject::connect(fimpl->defer_timer, &QTimer::timeout, [l = fimpl] { l->run_defers(); });
+  QObject::connect(fimpl->defer_timer, &QTimer::timeout, [l = fimpl] {
+    ++l->qt_depth;
+    l->run_defers();
+    --l->qt_depth;
+  });
   fapi.userdata = fimpl;
   fapi.io_new = io_new;
   fapi.io_enable = io_enable;

@@ -17,6 +17,7 @@
 #include <pulse/introspect.h>
 #include <pulse/stream.h>
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <algorithm>
@@ -135,8 +136,22 @@ private:
 // server answers.
 class pulse_backend final : public waveout_backend {
 public:
-  pulse_backend() = default;
+  pulse_backend() {
+    static bool hooked = false;
+    if (!hooked) {
+      hooked = true;
+      qAddPostRoutine(&pulse_backend::shutdown_all);
+    }
+    live().insert(this);
+  }
   ~pulse_backend() override {
+    live().erase(this);
+    shutdown();
+  }
+
+  // Lets go of the server while the event loop's timers and notifiers can still be torn
+  // down: the backend may outlive the application object (it lives until the process ends).
+  void shutdown() {
     for (pulse_output* o : foutputs) o->detach();
     drop_context();
   }
@@ -225,6 +240,15 @@ public:
   void forget(pulse_output* o) { foutputs.erase(o); }
 
 private:
+  static std::set<pulse_backend*>& live() {
+    // Never destroyed: backends may end after other statics, at exit.
+    static auto* backends = new std::set<pulse_backend*>;
+    return *backends;
+  }
+  static void shutdown_all() {
+    for (pulse_backend* b : live()) b->shutdown();
+  }
+
   enum class route { none, server, fallback };
   struct sink_info {
     std::string name;
