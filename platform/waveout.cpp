@@ -63,7 +63,7 @@ public:
 
   std::size_t pull(void* dst, std::size_t bytes) override {
     std::lock_guard<std::mutex> g(lock);
-    if (paused) return 0;
+    if (paused || failure != MMSYSERR_NOERROR) return 0;
     auto* out_bytes = static_cast<char*>(dst);
     std::size_t copied = 0;
     while (head) {
@@ -84,7 +84,7 @@ public:
 
   std::size_t take(void* dst, std::size_t bytes, std::size_t align) override {
     std::lock_guard<std::mutex> g(lock);
-    if (paused || align == 0) return 0;
+    if (paused || failure != MMSYSERR_NOERROR || align == 0) return 0;
     auto* out_bytes = static_cast<char*>(dst);
     std::size_t copied = 0;
     while (head && copied < bytes) {
@@ -116,7 +116,7 @@ public:
 
   bool pull_buffer(std::vector<uint8_t>& data, uintptr_t& user) override {
     std::lock_guard<std::mutex> g(lock);
-    if (paused || !head) return false;
+    if (paused || failure != MMSYSERR_NOERROR || !head) return false;
     const char* p = head->lpData + offset;
     data.insert(data.end(), p, p + (head->dwBufferLength - offset));
     user = head->dwUser;

@@ -73,8 +73,16 @@ public:
   // Plays the oldest queued buffer of a stream (the current one by default) whole and posts
   // its done message. Returns false when the stream is not open, is paused or has nothing queued.
   bool play_next(HWAVEOUT h = 0);
+  // Plays `bytes` of a stream the way a sound server asks for data: a request may end inside
+  // a buffer, and a queue that ends inside a frame is completed with silence. Appends what
+  // was played to played_bytes(); returns how many bytes that was.
+  std::size_t play_request(std::size_t bytes, HWAVEOUT h = 0);
+  const std::vector<uint8_t>& played_bytes() const { return fplayed_bytes; }
   // Plays queued buffers until none is left or `limit` have played; returns how many played.
   int play_all(HWAVEOUT h = 0, int limit = 1000000);
+  // The stream's output goes away (as when the sound server ends): the service is told, as a
+  // real backend tells it. False when the stream is not open.
+  bool lose_stream(HWAVEOUT h = 0, MMRESULT code = WAVERR_LOST);
   // Everything played so far, in order.
   const std::vector<played_buffer>& played() const { return fplayed; }
   // The samples of every played buffer, one after the other.
@@ -118,6 +126,7 @@ private:
   std::vector<played_buffer> fplayed;
   bool fkeep_played = true;
   std::vector<uint8_t> fscratch;
+  std::vector<uint8_t> fplayed_bytes;
 };
 
 // Selects a test backend for its lifetime and restores the default backend afterwards.

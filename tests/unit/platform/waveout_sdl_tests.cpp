@@ -221,5 +221,33 @@ TEST_F(SdlBackend, AfterResetTheAudioThreadNeverTouchesTheBuffersAgain) {
   EXPECT_EQ(done_count(), nbuf) << "every buffer comes back once";
 }
 
+// With no sound server at its address, the default backend plays through SDL2 instead, and
+// it asks the server again at the next open.
+TEST_F(SdlBackend, TheDefaultBackendFallsBackToSdlWhenNoServerAnswers) {
+  QFile conf(dir.filePath("client.conf"));
+  ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+  conf.write("autospawn = no\n");
+  conf.close();
+  qputenv("PULSE_CLIENTCONFIG", QFile::encodeName(conf.fileName()));
+  qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(dir.filePath("no-server")));
+  waveout_use_backend(make_default_waveout_backend());
+  EXPECT_GE(waveOutGetNumDevs(), 1u) << "SDL's devices stand in for the server's";
+  for (int round = 0; round < 2; ++round) {
+    open(2, 22050);
+    std::vector<int16_t> buf(2000);
+    for (std::size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<int16_t>(i + 1);
+    WAVEHDR hd;
+    queue(buf, hd, 0);
+    ASSERT_TRUE(wait_for([&] { return done_count() == round + 1; }));
+    std::vector<int16_t> played = close_and_read(2000);  // each open starts the file anew
+    auto first = std::find(played.begin(), played.end(), int16_t{1});
+    ASSERT_NE(first, played.end());
+    ASSERT_GE(played.end() - first, 2000);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), first));
+  }
+  qunsetenv("PULSE_SERVER");
+  qunsetenv("PULSE_CLIENTCONFIG");
+}
+
 }  // namespace
 }  // namespace murmelin
