@@ -9,6 +9,7 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libsdl2-dev
+  libpulse-dev   # the sound-server output (libpulse0 at run time)
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -18,10 +18,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -56,7 +59,7 @@ int fail(const std::string& why) {
 }
 
 // Runs pactl with the test's server; false when it fails or takes more than 10 s.
-bool pactl(const QStringList& args) {
+bool pactl(const QStringList& args, QString* out = nullptr) {
   QProcess p;
   p.start("pactl", args);
   if (!p.waitForFinished(10000)) {
@@ -64,7 +67,35 @@ bool pactl(const QStringList& args) {
     p.waitForFinished(1000);
     return false;
   }
+  if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
   return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Runs the event loop until pred holds or 10 s have passed (a bound on a hang only).
+template <typename Pred>
+bool run_until(Pred pred) {
+  QDeadlineTimer deadline(10000);
+  while (!pred()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+// The sink that the only playback stream plays on ("" when there is not exactly one).
+QString stream_sink() {
+  QString inputs, sinks;
+  if (!pactl({"list", "short", "sink-inputs"}, &inputs) || !pactl({"list", "short", "sinks"}, &sinks))
+    return {};
+  const QStringList lines = inputs.split('\n', Qt::SkipEmptyParts);
+  if (lines.size() != 1) return {};
+  const QString index = lines[0].split('\t').value(1);
+  for (const QString& line : sinks.split('\n', Qt::SkipEmptyParts)) {
+    const QStringList f = line.split('\t');
+    if (f.value(0) == index) return f.value(1);
+  }
+  return {};
 }
 
 int play(const char* summary_path, const char* recording_path) {
@@ -154,6 +185,34 @@ int play(const char* summary_path, const char* recording_path) {
   if (p.Devicenames() != QStringList{"Test_Sink", kLongName})
     return fail("the device list read again does not name both sinks whole");
   if (p.nDevices() != 2) return fail("nDevices does not count the added sink");
+
+  // The default device follows the user's default sink while playing.
+  p.set_DeviceID(-1);
+  p.set_OnStash([](TWaveChunk& arr, int32_t&, bool&) { std::fill(arr.begin(), arr.end(), 0); });
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run on the default device: ") + e.what());
+  }
+  if (!run_until([] { return stream_sink() == "testsink"; }))
+    return fail("the default device does not play on the default sink");
+  if (!pactl({"set-default-sink", "latesink"})) return fail("pactl set-default-sink failed");
+  if (!run_until([] { return stream_sink() == "latesink"; }))
+    return fail("the stream on the default device did not follow the new default sink");
+  p.Stop();
+  std::printf("the default device followed the default sink\n");
+
+  // A rate the server cannot take is a format error, not a busy device.
+  p.set_sfTot(2 * 1000000);
+  try {
+    p.Run();
+    return fail("1000000 Hz was accepted");
+  } catch (const EMPCError& e) {
+    const std::string want =
+        "WaveOutOpen:" + p.ErrorText(static_cast<int32_t>(WAVERR_BADFORMAT)).toStdString();
+    if (e.what() != want) return fail(std::string("1000000 Hz: ") + e.what());
+    std::printf("1000000 Hz refused: %s\n", e.what());
+  }
 
   QFile summary(QString::fromLocal8Bit(summary_path));
   if (!summary.open(QIODevice::WriteOnly)) return fail("cannot write the summary");
