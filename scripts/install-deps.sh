@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
+  libsox-fmt-pulse   # SoX's play straight to the sound server, the benchmark's anchor
   fonts-dejavu-core
   python3
 )

@@ -10,6 +10,9 @@
 #   CPU playing       utime + stime over S seconds of playing (default 30), after the onset
 #   CPU stopped       the same over S seconds after Play was pressed again
 #   wake-ups stopped  context switches of all the program's threads over those S seconds
+#   against SoX       SoX's play of pink noise (-10 dB, 44100 Hz, 16-bit stereo) on the same
+#                     sink in the same run, S seconds: its CPU and context switches beside the
+#                     program's, and the sound server's CPU during each
 #
 # Build first: make release (or cmake --build --preset release).
 set -u -o pipefail
@@ -29,7 +32,7 @@ while [ $# -gt 0 ]; do
 done
 [[ $runs =~ ^[1-9][0-9]*$ && $seconds =~ ^[1-9][0-9]*$ ]] || { echo "--runs and --seconds take positive integers" >&2; exit 2; }
 rig_parse_args "${rig_args[@]}"
-rig_require_commands Xvfb xdotool pulseaudio pactl getconf
+rig_require_commands Xvfb xdotool pulseaudio pactl getconf play
 
 PLAY_X=29 PLAY_Y=18
 CLK_TCK=$(getconf CLK_TCK)
@@ -99,8 +102,10 @@ rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
 rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play"
 sleep 3   # past the two-second onset
 c0=$(cpu_ticks "$pid"); x0=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.0"
+p0=$(cpu_ticks "$RIG_PULSE_PID")
 sleep "$seconds"
 c1=$(cpu_ticks "$pid"); x1=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.1"
+p1=$(cpu_ticks "$RIG_PULSE_PID")
 threads_playing=$(threads "$pid")
 hwm_playing=$(status_kb "$pid" VmHWM)
 rss_playing=$(status_kb "$pid" VmRSS)
@@ -117,7 +122,23 @@ threads_stopped=$(threads "$pid")
 rig_close_window "$RIG_MAIN_WIN"
 rig_wait_app_exit 15
 
+# --- SoX on the same sink ------------------------------------------------------------------
+rig_no_sink_inputs || rig_fail "a stream is still open before SoX starts"
+AUDIODRIVER=pulseaudio play -q -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB \
+  >"$RIG_LOGS/sox.log" 2>&1 &
+sox_pid=$!
+RIG_PIDS+=("$sox_pid")
+rig_wait_until 15 rig_some_sink_input || rig_fail "SoX opened no stream"
+sleep 3
+k0=$(cpu_ticks "$sox_pid"); z0=$(ctx_switches "$sox_pid"); q0=$(cpu_ticks "$RIG_PULSE_PID")
+sleep "$seconds"
+k1=$(cpu_ticks "$sox_pid"); z1=$(ctx_switches "$sox_pid"); q1=$(cpu_ticks "$RIG_PULSE_PID")
+sox_specs=$(rig_sink_input_specs)
+rig_stop "$sox_pid" TERM 5
+
 pct() { awk -v t="$1" -v hz="$CLK_TCK" -v s="$seconds" 'BEGIN {printf "%.2f %%", 100 * t / hz / s}'; }
+per_s() { awk -v n="$1" -v s="$seconds" 'BEGIN {printf "%.1f", n / s}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}'; }
 mb() { awk -v k="$1" 'BEGIN {printf "%.1f MB", k / 1024}'; }
 
 cat <<EOF
@@ -132,4 +153,14 @@ Murmelin on $(uname -m), $(nproc) cores; X: Xvfb, sound: PulseAudio null sink
 $(thread_table "$RIG_DIR/threads.0" "$RIG_DIR/threads.1")
 | CPU while stopped, ${seconds} s ($threads_stopped threads) | 0.0 % | $(pct $((s1 - s0))) |
 | wake-ups while stopped (context switches in ${seconds} s) | none | $((y1 - y0)) |
+
+Against SoX on the same sink, ${seconds} s each (SoX: \`play -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB\`, stream $sox_specs)
+
+| measure | Murmelin | SoX | Murmelin / SoX | budget |
+|---|---|---|---|---|
+| CPU of the whole process while playing | $(pct $((c1 - c0))) | $(pct $((k1 - k0))) | $(ratio $((c1 - c0)) $((k1 - k0))) | at most 0.5 |
+| context switches per second | $(per_s $((x1 - x0))) | $(per_s $((z1 - z0))) | $(ratio $((x1 - x0)) $((z1 - z0))) | at most 30/s |
+| sound server's CPU meanwhile | $(pct $((p1 - p0))) | $(pct $((q1 - q0))) | $(ratio $((p1 - p0)) $((q1 - q0))) | at most 1 |
+
+CPU in clock ticks of 1/$CLK_TCK s: Murmelin $((c1 - c0)), SoX $((k1 - k0)); server $((p1 - p0)) and $((q1 - q0)).
 EOF
