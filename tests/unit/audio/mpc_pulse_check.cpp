@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "cMPC.h"
+#include "error_boundary.h"
 #include "waveout_backend.h"
 
 namespace {
@@ -175,8 +176,10 @@ int play(const char* summary_path, const char* recording_path) {
   if (p.OwnBoard()) return fail("the player still owns the device after Stop");
 
   // A sink that appears after the player started is listed, with its whole name.
+  QString late_module;
   if (!pactl({"load-module", "module-null-sink", "sink_name=latesink",
-              QString("sink_properties=device.description=%1").arg(kLongName)}))
+              QString("sink_properties=device.description=%1").arg(kLongName)},
+             &late_module))
     return fail("pactl could not add a second sink");
   p.read_devicenames();
   std::printf("devices after adding a sink:");
@@ -201,6 +204,37 @@ int play(const char* summary_path, const char* recording_path) {
     return fail("the stream on the default device did not follow the new default sink");
   p.Stop();
   std::printf("the default device followed the default sink\n");
+
+  // The chosen sink goes away while playing: the owner hears of it once, and Stop works.
+  std::vector<std::string> errors;
+  set_exception_reporter([&](const std::exception& e) { errors.push_back(e.what()); });
+  p.set_DeviceID(static_cast<int32_t>(p.Devicenames().indexOf(kLongName)));
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run on the late sink: ") + e.what());
+  }
+  if (!run_until([] { return stream_sink() == "latesink"; }))
+    return fail("the chosen device does not play on its sink");
+  if (!pactl({"unload-module", late_module.trimmed()})) return fail("pactl unload-module failed");
+  if (!run_until([&] { return !errors.empty(); }))
+    return fail("no error after the sink went away while playing");
+  // Two seconds in which no second error may come.
+  for (QDeadlineTimer quiet(2000); !quiet.hasExpired(); QThread::msleep(20))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  set_exception_reporter(nullptr);
+  const std::string lost =
+      "WaveOutWrite:" + p.ErrorText(static_cast<int32_t>(WAVERR_LOST)).toStdString();
+  if (errors != std::vector<std::string>{lost})
+    return fail("expected one error \"" + lost + "\", got " + std::to_string(errors.size()) +
+                (errors.empty() ? "" : ": " + errors[0]));
+  try {
+    p.Stop();
+  } catch (const std::exception& e) {
+    return fail(std::string("Stop after the sink went away: ") + e.what());
+  }
+  if (p.OwnBoard()) return fail("the player still owns the lost device after Stop");
+  std::printf("a sink that went away while playing: %s\n", errors[0].c_str());
 
   // A rate the server cannot take is a format error, not a busy device.
   p.set_sfTot(2 * 1000000);
