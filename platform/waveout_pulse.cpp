@@ -389,8 +389,12 @@ bool pulse_output::start(pa_context* ctx, const WAVEFORMATEX& fmt, const char* s
   attr.prebuf = static_cast<uint32_t>(-1);
   attr.minreq = request_frames * static_cast<uint32_t>(fframe);
   attr.fragsize = static_cast<uint32_t>(-1);
-  return pa_stream_connect_playback(fstream, sink, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                    nullptr) == 0;
+  // A device the user chose stays that device: when it goes away the stream fails (and the
+  // owner hears of it) rather than moving to some other output. The default device is free
+  // to move and follows the user's default.
+  const auto flags = static_cast<pa_stream_flags_t>(
+      PA_STREAM_ADJUST_LATENCY | (sink ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
+  return pa_stream_connect_playback(fstream, sink, &attr, flags, nullptr, nullptr) == 0;
 }
 
 }  // namespace
