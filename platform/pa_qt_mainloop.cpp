@@ -1,6 +1,7 @@
 #include "pa_qt_mainloop.h"
 
 #include <QSocketNotifier>
+#include <QObject>
 #include <QTimer>
 
 #include <poll.h>
@@ -82,7 +83,10 @@ struct pa_qt_mainloop::impl {
   std::vector<pa_io_event*> ios;
   std::vector<pa_time_event*> times;
   std::vector<pa_defer_event*> defers;
-  QTimer* defer_timer = nullptr;  // fires on every event-loop pass while a defer is enabled
+  // Receiver of the queued call that runs the deferred events on the next event-loop pass;
+  // one call is waiting at most (cheaper than starting and stopping a timer on every pass).
+  QObject* defer_target = nullptr;
+  bool defer_scheduled = false;
   int depth = 0;                  // dispatches in progress; events are deleted only at 0
   int qt_depth = 0;               // of which started by a Qt signal (its sender must live on)
 
@@ -126,14 +130,24 @@ struct pa_qt_mainloop::impl {
     }
     --depth;
     purge();
-    update_defer_timer();
+    schedule_defers();
   }
 
-  void update_defer_timer() {
+  void schedule_defers() {
+    if (defer_scheduled) return;
     const bool any = std::any_of(defers.begin(), defers.end(),
                                  [](pa_defer_event* e) { return !e->dead && e->enabled; });
-    if (any && !defer_timer->isActive()) defer_timer->start();
-    if (!any && defer_timer->isActive()) defer_timer->stop();
+    if (!any) return;
+    defer_scheduled = true;
+    QMetaObject::invokeMethod(
+        defer_target,
+        [this] {
+          defer_scheduled = false;
+          ++qt_depth;
+          run_defers();
+          --qt_depth;
+        },
+        Qt::QueuedConnection);
   }
 
   void arm_timer(pa_time_event* e) {
@@ -261,20 +275,20 @@ pa_defer_event* defer_new(pa_mainloop_api* a, pa_defer_event_cb_t cb, void* user
   e->cb = cb;
   e->userdata = userdata;
   l->defers.push_back(e);
-  l->update_defer_timer();
+  l->schedule_defers();
   return e;
 }
 
 void defer_enable(pa_defer_event* e, int b) {
   e->enabled = b != 0;
-  e->loop->update_defer_timer();
+  e->loop->schedule_defers();
 }
 
 void defer_free(pa_defer_event* e) {
   impl* l = e->loop;
   e->dead = true;
   if (e->destroy) e->destroy(l->api, e, e->userdata);
-  l->update_defer_timer();
+  l->schedule_defers();
   l->purge();  // may delete e
 }
 
@@ -289,13 +303,7 @@ namespace murmelin {
 
 pa_qt_mainloop::pa_qt_mainloop() : fapi{}, fimpl(new impl) {
   fimpl->api = &fapi;
-  fimpl->defer_timer = new QTimer;
-  fimpl->defer_timer->setInterval(0);
-  QObject::connect(fimpl->defer_timer, &QTimer::timeout, [l = fimpl] {
-    ++l->qt_depth;
-    l->run_defers();
-    --l->qt_depth;
-  });
+  fimpl->defer_target = new QObject;
   fapi.userdata = fimpl;
   fapi.io_new = io_new;
   fapi.io_enable = io_enable;
@@ -324,7 +332,7 @@ pa_qt_mainloop::~pa_qt_mainloop() {
     delete e;
   }
   for (auto* e : fimpl->defers) delete e;
-  delete fimpl->defer_timer;
+  delete fimpl->defer_target;  // drops a call still waiting
   delete fimpl;
 }
 

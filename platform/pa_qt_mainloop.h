@@ -1,6 +1,6 @@
 // libpulse's main loop interface (pa_mainloop_api) on the Qt event loop of the thread that
 // creates it: descriptors are watched with QSocketNotifier, timers are QTimers, deferred
-// events run once per event-loop pass. So a sound-server connection lives on the UI thread and
+// events run once per event-loop pass (a queued call). So a sound-server connection lives on the UI thread and
 // needs no thread of its own.
 //
 // wait() runs the same event sources without the Qt event loop, for calls that must answer at
