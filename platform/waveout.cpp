@@ -34,11 +34,15 @@ public:
 
   // Guards everything below and the flags of queued headers.
   //
-  // Lock order, the one place where threads meet (the SDL2 fallback's audio thread): the
-  // SDL output's gate, then this lock; or the service's lock, then this lock. Nothing is
-  // taken while this lock is held, and the output's hooks (queued, set_paused, reset) are
-  // called only after it is released. The sound-server backend runs on the UI thread, so
-  // for it these locks are never contended.
+  // Lock order, for the one place where threads meet (the SDL2 fallback, whose audio thread
+  // pulls from here and whose devices close on a thread of their own):
+  //   service::lock -> stream::lock
+  //   sdl_output::fgate -> stream::lock          (SDL's audio thread, in its callback)
+  //   sdl_closer::sdl_calls                      (alone: nothing else is taken inside it)
+  //   sdl_closer::flock                          (alone: never held while SDL is called)
+  // Nothing is taken while stream::lock is held, and the output's hooks (queued, set_paused,
+  // reset) are called only after it is released. The sound-server backend runs on the UI
+  // thread, so for it these locks are never contended.
   mutable std::mutex lock;
   WAVEHDR* head = nullptr;
   WAVEHDR* tail = nullptr;

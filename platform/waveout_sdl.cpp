@@ -21,10 +21,10 @@ namespace {
 // thread, which may itself wait on a stalled sound server without limit, and the UI thread
 // must never wait on that.
 //
-// Lock order: sdl_calls before nothing else; the closer's queue lock is never held while SDL
-// is called. SDL_OpenAudioDevice and SDL_CloseAudioDevice both run under sdl_calls, because
-// SDL's table of open devices is not guarded for concurrent opens and closes; the UI thread
-// waits for it at most open_wait (then the device counts as busy).
+// SDL_OpenAudioDevice and SDL_CloseAudioDevice both run under sdl_calls, because SDL's table
+// of open devices is not guarded for concurrent opens and closes; the UI thread waits for it
+// at most a second (then the device counts as busy). The lock order of this file and the
+// queue's is written next to the stream's lock in waveout.cpp.
 class sdl_closer {
 public:
   std::timed_mutex sdl_calls;
@@ -105,7 +105,7 @@ public:
     const std::size_t want = static_cast<std::size_t>(len);
     std::size_t got = 0;
     {
-      // Lock order: fgate, then the stream's lock (inside pull).
+      // fgate, then the stream's lock inside pull (see waveout.cpp).
       std::lock_guard<std::mutex> g(self->fgate);
       if (!self->fdetached) {
         got = self->fsource.pull(data, want);
