@@ -37,7 +37,7 @@ public:
   // Lock order, for the one place where threads meet (the SDL2 fallback, whose audio thread
   // pulls from here and whose devices close on a thread of their own):
   //   service::lock -> stream::lock
-  //   sdl_output::fgate -> stream::lock          (SDL's audio thread, in its callback)
+  //   sdl_link::gate -> stream::lock             (SDL's audio thread, in its callback)
   //   sdl_closer::sdl_calls                      (alone: nothing else is taken inside it)
   //   sdl_closer::flock                          (alone: never held while SDL is called)
   // Nothing is taken while stream::lock is held, and the output's hooks (queued, set_paused,

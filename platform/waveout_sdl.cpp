@@ -25,6 +25,15 @@ namespace {
 // of open devices is not guarded for concurrent opens and closes; the UI thread waits for it
 // at most a second (then the device counts as busy). The lock order of this file and the
 // queue's is written next to the stream's lock in waveout.cpp.
+// What SDL's audio thread reads in its callback: it lives until the device is closed, after
+// the output that made it is gone.
+struct sdl_link {
+  sdl_link(waveout_source& src, uint32_t channels) : source(&src), channels(channels) {}
+  std::mutex gate;  // guards source; see the lock order in waveout.cpp
+  waveout_source* source;  // null once the output is closed: silence from then on
+  const uint32_t channels;
+};
+
 class sdl_closer {
 public:
   std::timed_mutex sdl_calls;
@@ -51,9 +60,10 @@ public:
     return true;
   }
 
-  void close_later(SDL_AudioDeviceID dev) {
+  // Closes dev and then deletes link, which its callback uses.
+  void close_later(SDL_AudioDeviceID dev, sdl_link* link) {
     std::lock_guard<std::mutex> g(flock);
-    fpending.push_back(dev);
+    fpending.push_back({dev, link});
     if (!fthread.joinable()) fthread = std::thread([this] { run(); });
     fwake.notify_one();
   }
@@ -64,7 +74,7 @@ private:
     for (;;) {
       fwake.wait(g, [&] { return fquit || !fpending.empty(); });
       if (fpending.empty()) return;
-      const SDL_AudioDeviceID dev = fpending.front();
+      const auto [dev, link] = fpending.front();
       fpending.pop_front();
       fbusy = true;
       g.unlock();
@@ -72,6 +82,7 @@ private:
         std::lock_guard<std::timed_mutex> calls(sdl_calls);
         SDL_CloseAudioDevice(dev);
       }
+      delete link;
       g.lock();
       fbusy = false;
       fidle.notify_all();
@@ -80,7 +91,7 @@ private:
 
   std::mutex flock;  // guards the members below
   std::condition_variable fwake, fidle;
-  std::deque<SDL_AudioDeviceID> fpending;
+  std::deque<std::pair<SDL_AudioDeviceID, sdl_link*>> fpending;
   bool fbusy = false;
   bool fquit = false;
   std::thread fthread;
@@ -89,41 +100,43 @@ private:
 class sdl_output final : public waveout_output {
 public:
   sdl_output(waveout_source& src, uint32_t channels, sdl_closer& closer)
-      : fsource(src), fchannels(channels), fcloser(closer) {}
+      : flink(new sdl_link(src, channels)), fcloser(closer) {}
   ~sdl_output() override {
     {
       // Waits at most for one callback's copy: from here on the audio thread plays silence
       // and never touches the source again.
-      std::lock_guard<std::mutex> g(fgate);
-      fdetached = true;
+      std::lock_guard<std::mutex> g(flink->gate);
+      flink->source = nullptr;
     }
-    if (fdevice != 0) fcloser.close_later(fdevice);
+    if (fdevice != 0) {
+      fcloser.close_later(fdevice, flink);
+    } else {
+      delete flink;
+    }
   }
 
   static void SDLCALL callback(void* userdata, Uint8* data, int len) {
-    auto* self = static_cast<sdl_output*>(userdata);
+    auto* link = static_cast<sdl_link*>(userdata);
     const std::size_t want = static_cast<std::size_t>(len);
     std::size_t got = 0;
     {
-      // fgate, then the stream's lock inside pull (see waveout.cpp).
-      std::lock_guard<std::mutex> g(self->fgate);
-      if (!self->fdetached) {
-        got = self->fsource.pull(data, want);
-        waveout_apply_volume(reinterpret_cast<int16_t*>(data), got / 2, self->fchannels,
-                             self->fsource.volume());
+      // The gate, then the stream's lock inside pull (see waveout.cpp).
+      std::lock_guard<std::mutex> g(link->gate);
+      if (link->source) {
+        got = link->source->pull(data, want);
+        waveout_apply_volume(reinterpret_cast<int16_t*>(data), got / 2, link->channels,
+                             link->source->volume());
       }
     }
     if (got < want) std::memset(data + got, 0, want - got);  // silence while paused or starved
   }
 
+  sdl_link* link() const { return flink; }
   SDL_AudioDeviceID fdevice = 0;
 
 private:
-  waveout_source& fsource;
-  const uint32_t fchannels;
+  sdl_link* flink;
   sdl_closer& fcloser;
-  std::mutex fgate;  // guards fdetached and every use of fsource
-  bool fdetached = false;
 };
 
 // Frames per SDL callback, which is also what SDL asks the output to keep buffered: the
@@ -184,7 +197,7 @@ public:
     want.channels = static_cast<Uint8>(fmt.nChannels);
     want.samples = callback_frames(fmt.nSamplesPerSec);
     want.callback = &sdl_output::callback;
-    want.userdata = o.get();
+    want.userdata = o->link();
     SDL_AudioSpec have;
     {
       std::unique_lock<std::timed_mutex> calls(fcloser->sdl_calls, std::defer_lock);
