@@ -1,6 +1,8 @@
 #include "pa_qt_mainloop.h"
 
 #include <QSocketNotifier>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <QTimer>
 
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -76,6 +79,42 @@ int64_t due_from(const timeval* tv) {
   return monotonic_us() + (wall - wall_us());
 }
 
+// Storage of the events below (UI thread only).
+struct defer_block {
+  alignas(std::max_align_t) unsigned char bytes[64];
+  bool used = false;
+};
+defer_block defer_blocks[4];
+
+// The event that runs the deferred events on the next event-loop pass. At most one waits per
+// loop, so a few blocks of static storage serve them all and playing allocates nothing.
+class defer_pass_event : public QEvent {
+public:
+  static QEvent::Type type() {
+    static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return t;
+  }
+  defer_pass_event() : QEvent(type()) {}
+
+  static void* operator new(std::size_t size) {
+    for (defer_block& s : defer_blocks)
+      if (!s.used && size <= sizeof s.bytes) {
+        s.used = true;
+        return s.bytes;
+      }
+    return ::operator new(size);
+  }
+  static void operator delete(void* p) noexcept {
+    for (defer_block& s : defer_blocks)
+      if (p == s.bytes) {
+        s.used = false;
+        return;
+      }
+    ::operator delete(p);
+  }
+};
+static_assert(sizeof(defer_pass_event) <= 64);
+
 }  // namespace
 
 struct pa_qt_mainloop::impl {
@@ -139,15 +178,14 @@ struct pa_qt_mainloop::impl {
                                  [](pa_defer_event* e) { return !e->dead && e->enabled; });
     if (!any) return;
     defer_scheduled = true;
-    QMetaObject::invokeMethod(
-        defer_target,
-        [this] {
-          defer_scheduled = false;
-          ++qt_depth;
-          run_defers();
-          --qt_depth;
-        },
-        Qt::QueuedConnection);
+    QCoreApplication::postEvent(defer_target, new defer_pass_event);
+  }
+
+  void defer_pass() {
+    defer_scheduled = false;
+    ++qt_depth;
+    run_defers();
+    --qt_depth;
   }
 
   void arm_timer(pa_time_event* e) {
@@ -299,11 +337,28 @@ void quit(pa_mainloop_api*, int) {}
 
 }  // namespace
 
+namespace {
+
+class defer_receiver : public QObject {
+public:
+  explicit defer_receiver(impl* l) : floop(l) {}
+  bool event(QEvent* e) override {
+    if (e->type() != defer_pass_event::type()) return QObject::event(e);
+    floop->defer_pass();
+    return true;
+  }
+
+private:
+  impl* floop;
+};
+
+}  // namespace
+
 namespace murmelin {
 
 pa_qt_mainloop::pa_qt_mainloop() : fapi{}, fimpl(new impl) {
   fimpl->api = &fapi;
-  fimpl->defer_target = new QObject;
+  fimpl->defer_target = new defer_receiver(fimpl);
   fapi.userdata = fimpl;
   fapi.io_new = io_new;
   fapi.io_enable = io_enable;
