@@ -10,6 +10,7 @@
 #   CPU playing       utime + stime over S seconds of playing (default 30), after the onset
 #   CPU stopped       the same over S seconds after Play was pressed again
 #   wake-ups stopped  context switches of all the program's threads over those S seconds
+#   latency           click to the first sound at the sink, second click to silence there
 #   against SoX       SoX's play of pink noise (-10 dB, 44100 Hz, 16-bit stereo) on the same
 #                     sink in the same run, S seconds: its CPU and context switches beside the
 #                     program's, and the sound server's CPU during each
@@ -32,7 +33,7 @@ while [ $# -gt 0 ]; do
 done
 [[ $runs =~ ^[1-9][0-9]*$ && $seconds =~ ^[1-9][0-9]*$ ]] || { echo "--runs and --seconds take positive integers" >&2; exit 2; }
 rig_parse_args "${rig_args[@]}"
-rig_require_commands Xvfb xdotool pulseaudio pactl getconf play
+rig_require_commands Xvfb xdotool pulseaudio pactl parec getconf play python3
 
 PLAY_X=29 PLAY_Y=18
 CLK_TCK=$(getconf CLK_TCK)
@@ -122,6 +123,32 @@ sleep "$seconds"
 s1=$(cpu_ticks "$pid"); y1=$(ctx_switches "$pid")
 threads_stopped=$(threads "$pid")
 
+# --- latency at the sink: click to first sound, second click to silence ---------------------
+# Positions in the monitor's recording stand for time. parec writes a little behind the sink
+# (its 20 ms latency), so a position taken at a click is early and the figures err long.
+rig_start_parec "$RIG_REC/latency.raw"
+sleep 1
+click_pos=$(rig_rec_pos)
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play (latency)"
+sleep 3
+stop_pos=$(rig_rec_pos)
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open (latency)"
+sleep 1
+rig_stop_parec
+read -r to_sound to_silence < <(python3 - "$RIG_REC/latency.raw" "$click_pos" "$stop_pos" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+click, stop = int(sys.argv[2]) // 4, int(sys.argv[3]) // 4
+frames = [struct.unpack_from("<hh", data, 4 * i) for i in range(len(data) // 4)]
+first = next((i for i in range(click, len(frames)) if frames[i] != (0, 0)), None)
+last = max((i for i in range(stop, len(frames)) if frames[i] != (0, 0)), default=stop)
+ms = lambda n: "%.0f" % (1000.0 * n / 44100)
+print(ms(first - click) if first is not None else "none", ms(last + 1 - stop))
+PY
+)
+
 rig_close_window "$RIG_MAIN_WIN"
 rig_wait_app_exit 15
 
@@ -157,6 +184,8 @@ Murmelin on $(uname -m), $(nproc) cores; X: Xvfb, sound: PulseAudio null sink
 $(thread_table "$RIG_DIR/threads.0" "$RIG_DIR/threads.1")
 | CPU while stopped, ${seconds} s ($threads_stopped threads) | 0.0 % | $(pct $((s1 - s0))) |
 | wake-ups while stopped (context switches in ${seconds} s) | none | $((y1 - y0)) |
+| click to first sound at the sink (the onset starts from silence) | 150 ms | ${to_sound} ms |
+| second click to silence at the sink | 150 ms | ${to_silence} ms |
 
 Against SoX on the same sink, ${seconds} s each (SoX: \`play -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB\`, stream $sox_specs)
 
