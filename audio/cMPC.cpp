@@ -1,5 +1,7 @@
 #include "cMPC.h"
 
+#include <algorithm>
+
 #include "checked_int.h"
 #include "error_boundary.h"
 
@@ -110,10 +112,10 @@ void TMPCPlay::read_devicenames() {
   devcaps.assign(n, WAVEOUTCAPSW{});
   for (uint32_t d = 0; d < n; ++d) {
     waveOutGetDevCapsW(d, &devcaps[d], sizeof(WAVEOUTCAPSW));
-    const char16_t* name = devcaps[d].szPname;
-    qsizetype len = 0;
-    while (len < static_cast<qsizetype>(MAXPNAMELEN) && name[len] != 0) ++len;
-    fdevicenames.append(QString::fromUtf16(name, len));
+    const std::u16string& name = devcaps[d].szPname;
+    // The name ends at its first zero, if it holds one.
+    const auto len = static_cast<qsizetype>(std::min(name.find(u'\0'), name.size()));
+    fdevicenames.append(QString::fromUtf16(name.data(), len));
   }
 }
 

@@ -1,5 +1,7 @@
 #include "waveout.h"
 
+#include "waveout_backend.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -30,12 +32,25 @@ public:
   const std::shared_ptr<waveout_backend> backend;  // outlives out (declared before it)
   std::unique_ptr<waveout_output> out;
 
-  mutable std::mutex lock;  // guards everything below and the flags of queued headers
+  // Guards everything below and the flags of queued headers.
+  //
+  // Lock order, for the one place where threads meet (the SDL2 fallback, whose audio thread
+  // pulls from here and whose devices close on a thread of their own):
+  //   service::lock -> stream::lock
+  //   sdl_link::gate -> stream::lock             (SDL's audio thread, in its callback)
+  //   sdl_closer::sdl_calls                      (alone: nothing else is taken inside it)
+  //   sdl_closer::flock                          (alone: never held while SDL is called)
+  // Nothing is taken while stream::lock is held, and the output's hooks (queued, set_paused,
+  // reset) are called only after it is released. The sound-server backend runs on the UI
+  // thread, so for it these locks are never contended.
+  mutable std::mutex lock;
   WAVEHDR* head = nullptr;
   WAVEHDR* tail = nullptr;
   std::size_t offset = 0;  // bytes of head already played
   bool paused = false;
   bool started = false;    // something was written since open or the last reset
+  MMRESULT failure = MMSYSERR_NOERROR;  // the output is gone (fail())
+  bool failure_reported = false;        // a write has returned it
 
   void set_volume(uint32_t v) { fvolume.store(v, std::memory_order_relaxed); }
 
@@ -52,7 +67,7 @@ public:
 
   std::size_t pull(void* dst, std::size_t bytes) override {
     std::lock_guard<std::mutex> g(lock);
-    if (paused) return 0;
+    if (paused || failure != MMSYSERR_NOERROR) return 0;
     auto* out_bytes = static_cast<char*>(dst);
     std::size_t copied = 0;
     while (head) {
@@ -71,9 +86,41 @@ public:
     return copied;
   }
 
+  std::size_t take(void* dst, std::size_t bytes, std::size_t align) override {
+    std::lock_guard<std::mutex> g(lock);
+    if (paused || failure != MMSYSERR_NOERROR || align == 0) return 0;
+    auto* out_bytes = static_cast<char*>(dst);
+    std::size_t copied = 0;
+    while (head && copied < bytes) {
+      const std::size_t n = std::min<std::size_t>(head->dwBufferLength - offset, bytes - copied);
+      std::memcpy(out_bytes + copied, head->lpData + offset, n);
+      copied += n;
+      offset += n;
+      if (offset == head->dwBufferLength) hand_back_head();
+    }
+    // Buffers that end inside a frame (callers may queue any even length) are completed
+    // with silence rather than held back for ever.
+    if (const std::size_t part = copied % align; part != 0) {
+      const std::size_t pad = std::min(align - part, bytes - copied);
+      std::memset(out_bytes + copied, 0, pad);
+      copied += pad;
+      copied -= copied % align;
+    }
+    return copied;
+  }
+
+  void fail(MMRESULT code) override {
+    std::lock_guard<std::mutex> g(lock);
+    if (failure != MMSYSERR_NOERROR) return;
+    failure = code;
+    if (head) hand_back_head();
+  }
+
+  void count_underrun() override { underrun_count.fetch_add(1, std::memory_order_relaxed); }
+
   bool pull_buffer(std::vector<uint8_t>& data, uintptr_t& user) override {
     std::lock_guard<std::mutex> g(lock);
-    if (paused || !head) return false;
+    if (paused || failure != MMSYSERR_NOERROR || !head) return false;
     const char* p = head->lpData + offset;
     data.insert(data.end(), p, p + (head->dwBufferLength - offset));
     user = head->dwUser;
@@ -120,7 +167,7 @@ service& svc() {
 }
 
 std::shared_ptr<waveout_backend> current_backend_locked(service& s) {
-  if (!s.backend) s.backend = make_sdl_waveout_backend();
+  if (!s.backend) s.backend = make_default_waveout_backend();
   return s.backend;
 }
 
@@ -154,7 +201,7 @@ bool volume_device(service& s, uintptr_t arg, uint32_t& device) {
     device = WAVE_MAPPER;
     return true;
   }
-  if (arg < current_backend_locked(s)->device_count()) {
+  if (current_backend_locked(s)->has_device(static_cast<uint32_t>(arg))) {
     device = static_cast<uint32_t>(arg);
     return true;
   }
@@ -173,7 +220,7 @@ constexpr error_text error_texts[] = {
     {MMSYSERR_NOTENABLED, u"The sound system is not enabled."},
     {MMSYSERR_ALLOCATED, u"The output device is busy or could not be opened."},
     {MMSYSERR_INVALHANDLE, u"The handle does not name an open output device."},
-    {MMSYSERR_NODRIVER, u"No sound system is available."},
+    {MMSYSERR_NODRIVER, u"No sound server is running, and no other sound output is available."},
     {MMSYSERR_NOMEM, u"There is not enough memory for the operation."},
     {MMSYSERR_NOTSUPPORTED, u"The output device does not support this operation."},
     {MMSYSERR_BADERRNUM, u"The error number is unknown."},
@@ -183,6 +230,8 @@ constexpr error_text error_texts[] = {
     {WAVERR_STILLPLAYING, u"Buffers are still queued on the output device."},
     {WAVERR_UNPREPARED, u"The buffer has not been prepared."},
     {WAVERR_SYNC, u"The output device can only be used synchronously."},
+    {WAVERR_NOANSWER, u"The sound server does not answer."},
+    {WAVERR_LOST, u"The sound server or the output device went away."},
 };
 
 }  // namespace
@@ -195,7 +244,7 @@ void waveout_use_backend(std::shared_ptr<waveout_backend> backend) {
   {
     std::lock_guard<std::mutex> g(s.lock);
     old = std::move(s.backend);
-    s.backend = std::move(backend);  // nullptr: the SDL2 backend is made on next use
+    s.backend = std::move(backend);  // nullptr: the default backend is made on next use
   }
   // old is released here, outside the lock.
 }
@@ -212,15 +261,12 @@ uint32_t waveOutGetNumDevs() { return waveout_current_backend()->device_count();
 
 MMRESULT waveOutGetDevCapsW(uintptr_t uDeviceID, WAVEOUTCAPSW* pwoc, uint32_t cbwoc) {
   auto b = waveout_current_backend();
-  if (MMRESULT r = b->injected_failure(waveout_op::get_dev_caps)) return r;
+  if (MMRESULT r = b->precheck(waveout_op::get_dev_caps)) return r;
   if (!pwoc || cbwoc < sizeof(WAVEOUTCAPSW)) return MMSYSERR_INVALPARAM;
-  if (uDeviceID != WAVE_MAPPER && uDeviceID >= b->device_count()) return MMSYSERR_BADDEVICEID;
-  std::u16string name = b->device_name(static_cast<uint32_t>(uDeviceID));
+  if (uDeviceID != WAVE_MAPPER && !b->has_device(static_cast<uint32_t>(uDeviceID)))
+    return MMSYSERR_BADDEVICEID;
   WAVEOUTCAPSW caps;
-  std::size_t n = std::min<std::size_t>(name.size(), MAXPNAMELEN);
-  // Never cut a surrogate pair in half.
-  if (n == MAXPNAMELEN && name.size() > MAXPNAMELEN && QChar::isHighSurrogate(name[n - 1])) --n;
-  std::copy_n(name.begin(), n, caps.szPname);
+  caps.szPname = b->device_name(static_cast<uint32_t>(uDeviceID));
   caps.vDriverVersion = 0x0100;
   caps.wChannels = 2;
   caps.dwSupport = 0x0004 | 0x0008;  // volume, separate left and right volume
@@ -234,13 +280,12 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, uint32_t uDeviceID, const WAVEFORMATEX* pwf
                      uintptr_t dwCallback, uintptr_t /*dwInstance*/, uint32_t fdwOpen) {
   auto& s = svc();
   auto b = waveout_current_backend();
-  if (MMRESULT r = b->injected_failure(waveout_op::open)) return r;
+  if (MMRESULT r = b->precheck(waveout_op::open)) return r;
   if (!phwo || !pwfx) return MMSYSERR_INVALPARAM;
   if (fdwOpen != CALLBACK_NULL && fdwOpen != CALLBACK_WINDOW) return MMSYSERR_INVALFLAG;
   const bool notify = fdwOpen == CALLBACK_WINDOW;
   const HWND hwnd = static_cast<HWND>(dwCallback);
   if (notify && (dwCallback > 0xFFFFFFFFu || !is_window(hwnd))) return MMSYSERR_INVALPARAM;
-  if (uDeviceID != WAVE_MAPPER && uDeviceID >= b->device_count()) return MMSYSERR_BADDEVICEID;
   if (!format_ok(*pwfx)) return WAVERR_BADFORMAT;
 
   std::shared_ptr<stream> st;
@@ -277,7 +322,7 @@ MMRESULT waveOutClose(HWAVEOUT hwo) {
     auto it = s.streams.find(hwo);
     if (it == s.streams.end()) return MMSYSERR_INVALHANDLE;
     st = it->second;
-    if (MMRESULT r = st->backend->injected_failure(waveout_op::close)) return r;
+    if (MMRESULT r = st->backend->precheck(waveout_op::close)) return r;
     {
       std::lock_guard<std::mutex> sg(st->lock);
       if (st->head) return WAVERR_STILLPLAYING;
@@ -318,25 +363,31 @@ void waveout_force_close(HWAVEOUT hwo) {
 MMRESULT waveOutPause(HWAVEOUT hwo) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::pause)) return r;
-  std::lock_guard<std::mutex> g(st->lock);
-  st->paused = true;
+  if (MMRESULT r = st->backend->precheck(waveout_op::pause)) return r;
+  {
+    std::lock_guard<std::mutex> g(st->lock);
+    st->paused = true;
+  }
+  st->out->set_paused(true);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutRestart(HWAVEOUT hwo) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::restart)) return r;
-  std::lock_guard<std::mutex> g(st->lock);
-  st->paused = false;
+  if (MMRESULT r = st->backend->precheck(waveout_op::restart)) return r;
+  {
+    std::lock_guard<std::mutex> g(st->lock);
+    st->paused = false;
+  }
+  st->out->set_paused(false);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::prepare)) return r;
+  if (MMRESULT r = st->backend->precheck(waveout_op::prepare)) return r;
   if (!header_ok(pwh, cbwh)) return MMSYSERR_INVALPARAM;
   std::lock_guard<std::mutex> g(st->lock);
   if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -348,7 +399,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::unprepare)) return r;
+  if (MMRESULT r = st->backend->precheck(waveout_op::unprepare)) return r;
   if (!header_ok(pwh, cbwh)) return MMSYSERR_INVALPARAM;
   std::lock_guard<std::mutex> g(st->lock);
   if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -359,39 +410,49 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, uint32_t cbwh) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::write)) return r;
+  if (MMRESULT r = st->backend->precheck(waveout_op::write)) return r;
   if (!header_ok(pwh, cbwh)) return MMSYSERR_INVALPARAM;
-  std::lock_guard<std::mutex> g(st->lock);
-  if (!(pwh->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-  if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  if (!pwh->lpData && pwh->dwBufferLength > 0) return MMSYSERR_INVALPARAM;
-  pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-  pwh->lpNext = nullptr;
-  if (st->tail) {
-    st->tail->lpNext = pwh;
-  } else {
-    st->head = pwh;
-    st->offset = 0;
+  {
+    std::lock_guard<std::mutex> g(st->lock);
+    if (!(pwh->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (!pwh->lpData && pwh->dwBufferLength > 0) return MMSYSERR_INVALPARAM;
+    if (st->failure != MMSYSERR_NOERROR && !st->failure_reported) {
+      st->failure_reported = true;
+      return st->failure;
+    }
+    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    pwh->lpNext = nullptr;
+    if (st->tail) {
+      st->tail->lpNext = pwh;
+    } else {
+      st->head = pwh;
+      st->offset = 0;
+    }
+    st->tail = pwh;
+    st->started = true;
   }
-  st->tail = pwh;
-  st->started = true;
+  st->out->queued();
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo) {
   auto st = find_stream(hwo);
   if (!st) return MMSYSERR_INVALHANDLE;
-  if (MMRESULT r = st->backend->injected_failure(waveout_op::reset)) return r;
-  std::lock_guard<std::mutex> g(st->lock);
-  while (st->head) st->hand_back_head();
-  st->started = false;
+  if (MMRESULT r = st->backend->precheck(waveout_op::reset)) return r;
+  {
+    std::lock_guard<std::mutex> g(st->lock);
+    while (st->head) st->hand_back_head();
+    st->started = false;
+  }
+  st->out->reset();
   return MMSYSERR_NOERROR;
 }
 
 // ---- texts and volume --------------------------------------------------------------------
 
 MMRESULT waveOutGetErrorTextW(MMRESULT mmrError, char16_t* pszText, uint32_t cchText) {
-  if (MMRESULT r = waveout_current_backend()->injected_failure(waveout_op::get_error_text))
+  if (MMRESULT r = waveout_current_backend()->precheck(waveout_op::get_error_text))
     return r;
   if (!pszText || cchText == 0) return MMSYSERR_INVALPARAM;
   std::u16string text;
@@ -413,7 +474,7 @@ MMRESULT waveOutGetErrorTextW(MMRESULT mmrError, char16_t* pszText, uint32_t cch
 MMRESULT waveOutGetVolume(uintptr_t hwoOrDevice, uint32_t* pdwVolume) {
   auto& s = svc();
   std::lock_guard<std::mutex> g(s.lock);
-  if (MMRESULT r = current_backend_locked(s)->injected_failure(waveout_op::get_volume)) return r;
+  if (MMRESULT r = current_backend_locked(s)->precheck(waveout_op::get_volume)) return r;
   if (!pdwVolume) return MMSYSERR_INVALPARAM;
   uint32_t device;
   if (!volume_device(s, hwoOrDevice, device)) return MMSYSERR_BADDEVICEID;
@@ -425,7 +486,7 @@ MMRESULT waveOutGetVolume(uintptr_t hwoOrDevice, uint32_t* pdwVolume) {
 MMRESULT waveOutSetVolume(uintptr_t hwoOrDevice, uint32_t dwVolume) {
   auto& s = svc();
   std::lock_guard<std::mutex> g(s.lock);
-  if (MMRESULT r = current_backend_locked(s)->injected_failure(waveout_op::set_volume)) return r;
+  if (MMRESULT r = current_backend_locked(s)->precheck(waveout_op::set_volume)) return r;
   uint32_t device;
   if (!volume_device(s, hwoOrDevice, device)) return MMSYSERR_BADDEVICEID;
   s.volumes[device] = dwVolume;

@@ -11,7 +11,11 @@
 // - waveOutUnprepareHeader of a still-queued buffer fails with WAVERR_STILLPLAYING;
 // - an unknown handle fails with MMSYSERR_INVALHANDLE, an unknown device number with
 //   MMSYSERR_BADDEVICEID, a format the backend cannot open with WAVERR_BADFORMAT.
-// All functions may be called from any thread; the player calls them from the UI thread.
+// - a stream whose sound server or output goes away reports WAVERR_LOST once, on the next
+//   waveOutWrite; buffers written after that stay queued, silent, until waveOutReset, so one
+//   loss makes one error.
+// The functions are called from the UI thread: the sound-server backend runs on its event loop
+// and waits at most about a second inside a call (WAVERR_NOANSWER after that).
 #pragma once
 
 #include <cstddef>
@@ -44,6 +48,9 @@ constexpr MMRESULT WAVERR_BADFORMAT = 32;      // format not supported
 constexpr MMRESULT WAVERR_STILLPLAYING = 33;   // buffers are still queued
 constexpr MMRESULT WAVERR_UNPREPARED = 34;     // header not prepared
 constexpr MMRESULT WAVERR_SYNC = 35;
+// Our own codes, for what a sound server adds to a sound card's failures.
+constexpr MMRESULT WAVERR_NOANSWER = 64;       // the sound server did not answer in time
+constexpr MMRESULT WAVERR_LOST = 65;           // the server or the output went away while open
 
 // Device number that selects the default output device.
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;
@@ -90,15 +97,13 @@ struct WAVEHDR {
   uintptr_t reserved = 0;
 };
 
-constexpr uint32_t MAXPNAMELEN = 32;
-
-// Output capabilities. szPname is the product name: 32 UTF-16 units, ended by a zero unless
-// the name fills all 32.
+// Output capabilities. szPname is the device's whole name (sound servers give outputs long
+// names that differ only at their end, so nothing is cut off).
 struct WAVEOUTCAPSW {
   uint16_t wMid = 0;
   uint16_t wPid = 0;
   uint32_t vDriverVersion = 0;
-  char16_t szPname[MAXPNAMELEN] = {};
+  std::u16string szPname;
   uint32_t dwFormats = 0;
   uint16_t wChannels = 0;
   uint16_t wReserved1 = 0;
@@ -127,76 +132,9 @@ MMRESULT waveOutSetVolume(uintptr_t hwoOrDevice, uint32_t dwVolume);
 
 // ---- Our own helpers -------------------------------------------------------------------
 
-// Closes an open handle whatever state it is in, without notifications and without consulting
-// failure injection: drops every queued buffer and stops the backend from touching them.
+// Closes an open handle whatever state it is in, without notifications: drops every queued
+// buffer and stops the backend from touching them.
 // Used when an owner must let go of its buffers (destruction after a failed close).
 void waveout_force_close(HWAVEOUT hwo);
-
-// Number of times an output found the queue short while it was not paused (underruns), summed
-// over every stream since the process started.
-uint64_t waveout_underruns();
-
-// ---- Backends ----------------------------------------------------------------------------
-
-// Operations a backend can be told to refuse (see waveout_backend::injected_failure).
-enum class waveout_op {
-  get_dev_caps, open, pause, restart, prepare, write, unprepare, reset, close, get_error_text,
-  get_volume, set_volume,
-};
-
-// The queue side of an open stream, handed to the backend at open. Thread-safe.
-class waveout_source {
-public:
-  virtual ~waveout_source() = default;
-  // Copies up to `bytes` bytes of queued data into dst, in order, and hands every buffer that
-  // is used up back as done. Returns the number of bytes copied; 0 while paused. A short
-  // count while not paused counts as an underrun.
-  virtual std::size_t pull(void* dst, std::size_t bytes) = 0;
-  // Takes the rest of the oldest queued buffer whole, in place of pull(): appends its bytes to
-  // data, sets user to its dwUser and hands it back as done. False while paused or empty.
-  virtual bool pull_buffer(std::vector<uint8_t>& data, uintptr_t& user) = 0;
-  // Number of buffers queued and not yet handed back; whether the stream is paused.
-  virtual int queued_buffers() const = 0;
-  virtual bool is_paused() const = 0;
-  // The current volume word of the stream's device.
-  virtual uint32_t volume() const = 0;
-};
-
-// One open stream of a backend: destroying it stops the backend from pulling any more data;
-// the destructor returns only when no backend thread is inside pull().
-class waveout_output {
-public:
-  virtual ~waveout_output() = default;
-};
-
-class waveout_backend {
-public:
-  virtual ~waveout_backend() = default;
-  // Number of output devices, numbered from 0.
-  virtual uint32_t device_count() = 0;
-  // Name of device d (d < device_count(), or WAVE_MAPPER for the default device).
-  virtual std::u16string device_name(uint32_t d) = 0;
-  // Opens device d (or WAVE_MAPPER) with a checked 16-bit PCM format; the stream pulls its data
-  // from source. Returns MMSYSERR_NOERROR and sets out, or a result code
-  // (WAVERR_BADFORMAT for a format the device cannot play).
-  virtual MMRESULT open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt,
-                        waveout_source& source, std::unique_ptr<waveout_output>& out) = 0;
-  // A non-zero code makes the operation fail with it before it does anything.
-  virtual MMRESULT injected_failure(waveout_op) { return MMSYSERR_NOERROR; }
-};
-
-// Selects the backend for the whole process; nullptr restores the default SDL2 backend.
-// Streams open at the time stay on the backend they were opened with.
-void waveout_use_backend(std::shared_ptr<waveout_backend> backend);
-// The backend in use (creates the SDL2 backend on first use).
-std::shared_ptr<waveout_backend> waveout_current_backend();
-
-// The SDL2 backend (the default).
-std::shared_ptr<waveout_backend> make_sdl_waveout_backend();
-
-// Applies a volume word as gain to interleaved 16-bit frames: channel 0 (and every even
-// channel) gets the left half, channel 1 (and every odd channel) the right half.
-void waveout_apply_volume(int16_t* samples, std::size_t count, uint32_t channels,
-                          uint32_t volume);
 
 }  // namespace murmelin

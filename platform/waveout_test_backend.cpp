@@ -100,6 +100,25 @@ bool waveout_test_backend::play_next(HWAVEOUT h) {
   return true;
 }
 
+std::size_t waveout_test_backend::play_request(std::size_t bytes, HWAVEOUT h) {
+  stream* st = find_stream(h);
+  if (!st) return 0;
+  const std::size_t align = st->block_align;
+  bytes -= bytes % align;
+  const std::size_t at = fplayed_bytes.size();
+  fplayed_bytes.resize(at + bytes);
+  const std::size_t got = st->source->take(fplayed_bytes.data() + at, bytes, align);
+  fplayed_bytes.resize(at + got);
+  return got;
+}
+
+bool waveout_test_backend::lose_stream(HWAVEOUT h, MMRESULT code) {
+  stream* st = find_stream(h);
+  if (!st) return false;
+  st->source->fail(code);
+  return true;
+}
+
 int waveout_test_backend::play_all(HWAVEOUT h, int limit) {
   if (h == 0) h = current_handle();
   int n = 0;
@@ -124,6 +143,8 @@ std::u16string waveout_test_backend::device_name(uint32_t d) {
 MMRESULT waveout_test_backend::open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt,
                                     waveout_source& source,
                                     std::unique_ptr<waveout_output>& out) {
+  if (d != WAVE_MAPPER && d >= static_cast<uint32_t>(fdevices.size()))
+    return MMSYSERR_BADDEVICEID;
   if (faccepts && !faccepts(fmt)) return WAVERR_BADFORMAT;
   stream st;
   st.source = &source;
@@ -137,7 +158,7 @@ MMRESULT waveout_test_backend::open(HWAVEOUT handle, uint32_t d, const WAVEFORMA
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveout_test_backend::injected_failure(waveout_op op) {
+MMRESULT waveout_test_backend::precheck(waveout_op op) {
   ++fcalls[op];
   auto it = ffailures.find(op);
   if (it == ffailures.end()) return MMSYSERR_NOERROR;

@@ -4,7 +4,7 @@
 // Typical use (with a QCoreApplication / QGuiApplication running):
 //
 //   auto tb = std::make_shared<waveout_test_backend>(QStringList{"Speakers", "Headphones"});
-//   waveout_use_backend(tb);            // process-wide; waveout_use_backend(nullptr) restores SDL2
+//   waveout_use_backend(tb);            // process-wide; waveout_use_backend(nullptr) restores the default
 //   ... player.Run();
 //   tb->queued_count();                 // buffers waiting on the current stream
 //   tb->play_next();                    // plays the oldest one; its done message is posted
@@ -13,7 +13,8 @@
 //   tb->set_failure(waveout_op::write, MMSYSERR_NOMEM);      // every write fails from now on
 //   tb->set_failure(waveout_op::reset, MMSYSERR_ERROR, 1);   // only the next reset fails
 //
-// waveout_test_backend_scope does the selection and restores the SDL2 backend when it ends.
+// waveout_test_backend_scope does the selection and restores the default backend when it ends.
+// Built only into the test library murmelin_waveout_test.
 // All members are meant to be called from the test's (UI) thread.
 #pragma once
 
@@ -25,7 +26,7 @@
 #include <memory>
 #include <vector>
 
-#include "waveout.h"
+#include "waveout_backend.h"
 
 namespace murmelin {
 
@@ -43,8 +44,7 @@ public:
   ~waveout_test_backend() override;
 
   // ---- configuration
-  // The device list, in device-number order (names of any length; the capabilities record
-  // keeps the first 32 UTF-16 units).
+  // The device list, in device-number order (names of any length, reported whole).
   void set_devices(QStringList device_names);
   // Name reported for WAVE_MAPPER.
   void set_default_device_name(QString name);
@@ -73,8 +73,16 @@ public:
   // Plays the oldest queued buffer of a stream (the current one by default) whole and posts
   // its done message. Returns false when the stream is not open, is paused or has nothing queued.
   bool play_next(HWAVEOUT h = 0);
+  // Plays `bytes` of a stream the way a sound server asks for data: a request may end inside
+  // a buffer, and a queue that ends inside a frame is completed with silence. Appends what
+  // was played to played_bytes(); returns how many bytes that was.
+  std::size_t play_request(std::size_t bytes, HWAVEOUT h = 0);
+  const std::vector<uint8_t>& played_bytes() const { return fplayed_bytes; }
   // Plays queued buffers until none is left or `limit` have played; returns how many played.
   int play_all(HWAVEOUT h = 0, int limit = 1000000);
+  // The stream's output goes away (as when the sound server ends): the service is told, as a
+  // real backend tells it. False when the stream is not open.
+  bool lose_stream(HWAVEOUT h = 0, MMRESULT code = WAVERR_LOST);
   // Everything played so far, in order.
   const std::vector<played_buffer>& played() const { return fplayed; }
   // The samples of every played buffer, one after the other.
@@ -89,7 +97,7 @@ public:
   std::u16string device_name(uint32_t d) override;
   MMRESULT open(HWAVEOUT handle, uint32_t d, const WAVEFORMATEX& fmt, waveout_source& source,
                 std::unique_ptr<waveout_output>& out) override;
-  MMRESULT injected_failure(waveout_op op) override;
+  MMRESULT precheck(waveout_op op) override;
 
 private:
   class output;
@@ -118,9 +126,10 @@ private:
   std::vector<played_buffer> fplayed;
   bool fkeep_played = true;
   std::vector<uint8_t> fscratch;
+  std::vector<uint8_t> fplayed_bytes;
 };
 
-// Selects a test backend for its lifetime and restores the SDL2 backend afterwards.
+// Selects a test backend for its lifetime and restores the default backend afterwards.
 class waveout_test_backend_scope {
 public:
   explicit waveout_test_backend_scope(QStringList device_names = {"Test device"});

@@ -9,12 +9,14 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libsdl2-dev
+  libpulse-dev   # the sound-server output (libpulse0 at run time)
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
   x11-apps  # xwd: screenshots of the about box check
+  libsox-fmt-pulse   # SoX's play straight to the sound server, the benchmark's anchor
   fonts-dejavu-core
   python3
   # desktop-bus tests: private session and system buses, dbus-send as the desktop's client

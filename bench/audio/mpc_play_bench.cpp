@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "cMPC.h"
-#include "waveout.h"
+#include "waveout_backend.h"
 
 namespace {
 std::atomic<long> allocations{0};     // on every thread

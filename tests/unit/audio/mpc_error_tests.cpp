@@ -181,5 +181,36 @@ TEST_F(Errors, OwningTheDeviceWhileDrainingStillRefusesChanges) {
   EXPECT_NO_THROW(p.set_sfTot(8000));
 }
 
+// The sound server goes away while playing: whichever buffers are in flight, the owner hears
+// of it exactly once (one error box), and the next Stop and Run work as usual.
+TEST_F(Errors, ALostOutputIsReportedOnceAndStopAndRunStillWork) {
+  for (int in_flight = 0; in_flight <= 2; ++in_flight) {
+    SCOPED_TRACE(in_flight);
+    reported.clear();
+    p.Run();
+    ASSERT_EQ(tb->queued_count(), 4);
+    // Buffers already played whose done messages are still waiting when the loss comes.
+    for (int k = 0; k < in_flight; ++k) ASSERT_TRUE(tb->play_next());
+    ASSERT_TRUE(tb->lose_stream());
+    deliver();
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], "WaveOutWrite:" + text(WAVERR_LOST));
+    EXPECT_TRUE(p.OwnBoard());
+    EXPECT_FALSE(tb->play_next()) << "nothing plays on a lost output";
+    p.Stop();
+    EXPECT_FALSE(p.OwnBoard());
+    EXPECT_EQ(tb->open_streams(), 0);
+    deliver();
+    EXPECT_EQ(reported.size(), 1u);
+    // A new stream plays normally.
+    p.Run();
+    ASSERT_TRUE(play_one());
+    EXPECT_EQ(tb->queued_count(), 4);
+    EXPECT_EQ(reported.size(), 1u);
+    p.Stop();
+    deliver();
+  }
+}
+
 }  // namespace
 }  // namespace murmelin::testing

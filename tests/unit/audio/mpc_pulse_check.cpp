@@ -1,9 +1,14 @@
-// Plays a known pattern through the player and the SDL2 backend on a PulseAudio null sink
-// ("play"), and checks the sink monitor's recording afterwards ("analyze"). Driven by
+// Plays a known pattern through the player and the sound-server backend on a PulseAudio null
+// sink ("play"), and checks the sink monitor's recording afterwards ("analyze"). Driven by
 // pulse_check.sh, which starts the sound server and the recorder.
 //
-//   mpc_pulse_check play <summary-file>
+//   mpc_pulse_check play <summary-file> <recording.raw>
 //   mpc_pulse_check analyze <recording.raw> <summary-file> <server underruns while playing>
+//
+// "play" also adds a second sink with a long name after the player has started and checks
+// that the device list, read again, names it whole. The summary holds the frames of part C
+// handed out and the recording's length when Stop was called: the sink must fall silent
+// within kStopFrames of it (Stop flushes what the server holds).
 //
 // The stream: a lead-in of silence (the sound server may cut the first milliseconds of a new
 // stream off the monitor while it mixes the stream in); part A, a counting pattern of kFramesA
@@ -11,15 +16,21 @@
 // until the owner calls Stop.
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "cMPC.h"
-#include "waveout.h"
+#include "error_boundary.h"
+#include "waveout_backend.h"
 
 namespace {
 
@@ -33,6 +44,10 @@ constexpr int kStopAfterC = 24; // buffers of part C handed out before Stop
 constexpr int64_t kFramesA = int64_t{kBuffersA} * kChunkFrames;
 constexpr int64_t kFramesB = int64_t{kBuffersB} * kChunkFrames;
 constexpr int kRate = 44100;
+constexpr int64_t kStopFrames = kRate * 150 / 1000;
+// Two outputs that differ only far past the 32nd character.
+const char* const kLongName =
+    "Late_Sink_with_a_description_much_longer_than_thirty-two_characters_(HDMI_3)";
 
 int16_t a_left(int64_t n) { return static_cast<int16_t>(n % 32000 + 1); }
 int16_t a_right(int64_t n) { return static_cast<int16_t>(-((n * 7) % 32000 + 1)); }
@@ -44,7 +59,47 @@ int fail(const std::string& why) {
   return 1;
 }
 
-int play(const char* summary_path) {
+// Runs pactl with the test's server; false when it fails or takes more than 10 s.
+bool pactl(const QStringList& args, QString* out = nullptr) {
+  QProcess p;
+  p.start("pactl", args);
+  if (!p.waitForFinished(10000)) {
+    p.kill();
+    p.waitForFinished(1000);
+    return false;
+  }
+  if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
+  return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Runs the event loop until pred holds or 10 s have passed (a bound on a hang only).
+template <typename Pred>
+bool run_until(Pred pred) {
+  QDeadlineTimer deadline(10000);
+  while (!pred()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+// The sink that the only playback stream plays on ("" when there is not exactly one).
+QString stream_sink() {
+  QString inputs, sinks;
+  if (!pactl({"list", "short", "sink-inputs"}, &inputs) || !pactl({"list", "short", "sinks"}, &sinks))
+    return {};
+  const QStringList lines = inputs.split('\n', Qt::SkipEmptyParts);
+  if (lines.size() != 1) return {};
+  const QString index = lines[0].split('\t').value(1);
+  for (const QString& line : sinks.split('\n', Qt::SkipEmptyParts)) {
+    const QStringList f = line.split('\t');
+    if (f.value(0) == index) return f.value(1);
+  }
+  return {};
+}
+
+int play(const char* summary_path, const char* recording_path) {
   int argc = 1;
   char name[] = "mpc_pulse_check";
   char* argv[] = {name, nullptr};
@@ -62,6 +117,7 @@ int play(const char* summary_path) {
   p.set_nChans(2);
   p.set_sfTot(2 * kRate);
 
+  int64_t stop_at = -1;   // frames recorded when Stop was called
   int buffers = 0;        // buffers handed out so far
   int64_t frames_c = 0;   // frames of part C handed out
   bool stopping = false;
@@ -94,6 +150,8 @@ int play(const char* summary_path) {
       stopping = true;
       QTimer::singleShot(0, &app, [&] {
         const uint64_t underruns = waveout_underruns();
+        // parec writes behind the sink by its latency, so this is if anything early.
+        stop_at = QFileInfo(QString::fromLocal8Bit(recording_path)).size() / 4;
         p.Stop();
         std::printf("stopped after %d buffers, %llu underruns while playing\n", buffers,
                     static_cast<unsigned long long>(underruns));
@@ -116,9 +174,84 @@ int play(const char* summary_path) {
   if (rc != 0) return rc;
   if (closed_early) return fail("the device closed before Stop");
   if (p.OwnBoard()) return fail("the player still owns the device after Stop");
+
+  // A sink that appears after the player started is listed, with its whole name.
+  QString late_module;
+  if (!pactl({"load-module", "module-null-sink", "sink_name=latesink",
+              QString("sink_properties=device.description=%1").arg(kLongName)},
+             &late_module))
+    return fail("pactl could not add a second sink");
+  p.read_devicenames();
+  std::printf("devices after adding a sink:");
+  for (const auto& n : p.Devicenames()) std::printf(" [%s]", n.toUtf8().constData());
+  std::printf("\n");
+  if (p.Devicenames() != QStringList{"Test_Sink", kLongName})
+    return fail("the device list read again does not name both sinks whole");
+  if (p.nDevices() != 2) return fail("nDevices does not count the added sink");
+
+  // The default device follows the user's default sink while playing.
+  p.set_DeviceID(-1);
+  p.set_OnStash([](TWaveChunk& arr, int32_t&, bool&) { std::fill(arr.begin(), arr.end(), 0); });
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run on the default device: ") + e.what());
+  }
+  if (!run_until([] { return stream_sink() == "testsink"; }))
+    return fail("the default device does not play on the default sink");
+  if (!pactl({"set-default-sink", "latesink"})) return fail("pactl set-default-sink failed");
+  if (!run_until([] { return stream_sink() == "latesink"; }))
+    return fail("the stream on the default device did not follow the new default sink");
+  p.Stop();
+  std::printf("the default device followed the default sink\n");
+
+  // The chosen sink goes away while playing: the owner hears of it once, and Stop works.
+  std::vector<std::string> errors;
+  set_exception_reporter([&](const std::exception& e) { errors.push_back(e.what()); });
+  p.set_DeviceID(static_cast<int32_t>(p.Devicenames().indexOf(kLongName)));
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run on the late sink: ") + e.what());
+  }
+  if (!run_until([] { return stream_sink() == "latesink"; }))
+    return fail("the chosen device does not play on its sink");
+  if (!pactl({"unload-module", late_module.trimmed()})) return fail("pactl unload-module failed");
+  if (!run_until([&] { return !errors.empty(); }))
+    return fail("no error after the sink went away while playing");
+  // Two seconds in which no second error may come.
+  for (QDeadlineTimer quiet(2000); !quiet.hasExpired(); QThread::msleep(20))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  set_exception_reporter(nullptr);
+  const std::string lost =
+      "WaveOutWrite:" + p.ErrorText(static_cast<int32_t>(WAVERR_LOST)).toStdString();
+  if (errors != std::vector<std::string>{lost})
+    return fail("expected one error \"" + lost + "\", got " + std::to_string(errors.size()) +
+                (errors.empty() ? "" : ": " + errors[0]));
+  try {
+    p.Stop();
+  } catch (const std::exception& e) {
+    return fail(std::string("Stop after the sink went away: ") + e.what());
+  }
+  if (p.OwnBoard()) return fail("the player still owns the lost device after Stop");
+  std::printf("a sink that went away while playing: %s\n", errors[0].c_str());
+
+  // A rate the server cannot take is a format error, not a busy device.
+  p.set_sfTot(2 * 1000000);
+  try {
+    p.Run();
+    return fail("1000000 Hz was accepted");
+  } catch (const EMPCError& e) {
+    const std::string want =
+        "WaveOutOpen:" + p.ErrorText(static_cast<int32_t>(WAVERR_BADFORMAT)).toStdString();
+    if (e.what() != want) return fail(std::string("1000000 Hz: ") + e.what());
+    std::printf("1000000 Hz refused: %s\n", e.what());
+  }
+
   QFile summary(QString::fromLocal8Bit(summary_path));
   if (!summary.open(QIODevice::WriteOnly)) return fail("cannot write the summary");
-  summary.write(QByteArray::number(static_cast<qlonglong>(frames_c)));
+  summary.write(QByteArray::number(static_cast<qlonglong>(frames_c)) + " " +
+                QByteArray::number(static_cast<qlonglong>(stop_at)));
   return 0;
 }
 
@@ -129,7 +262,10 @@ int play(const char* summary_path) {
 int analyze(const char* recording_path, const char* summary_path, int starved) {
   QFile summary(QString::fromLocal8Bit(summary_path));
   if (!summary.open(QIODevice::ReadOnly)) return fail("no summary: the playback did not finish");
-  const int64_t max_frames_c = summary.readAll().toLongLong();
+  const QList<QByteArray> fields = summary.readAll().split(' ');
+  if (fields.size() != 2) return fail("the summary is incomplete");
+  const int64_t max_frames_c = fields[0].toLongLong();
+  const int64_t stop_at = fields[1].toLongLong();
   QFile rec(QString::fromLocal8Bit(recording_path));
   if (!rec.open(QIODevice::ReadOnly)) return fail("no recording");
   const QByteArray bytes = rec.readAll();
@@ -195,6 +331,12 @@ int analyze(const char* recording_path, const char* summary_path, int starved) {
               static_cast<long long>(start), static_cast<long long>(c),
               static_cast<long long>(max_frames_c), static_cast<double>(trailing) / kRate);
   if (trailing < kRate / 4) return fail("less than 0.25 s recorded after Stop");
+  std::printf("silent %lld frames (%.0f ms) after the recording's length at Stop\n",
+              static_cast<long long>(silence_start - stop_at),
+              1000.0 * static_cast<double>(silence_start - stop_at) / kRate);
+  if (stop_at <= 0 || silence_start - stop_at > kStopFrames)
+    return fail("the sink was not silent within 150 ms of Stop (the server's buffer was "
+                "played out instead of dropped)");
   std::printf("OK\n");
   return 0;
 }
@@ -202,10 +344,10 @@ int analyze(const char* recording_path, const char* summary_path, int starved) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "play") return play(argv[2]);
+  if (argc == 4 && std::string(argv[1]) == "play") return play(argv[2], argv[3]);
   if (argc == 5 && std::string(argv[1]) == "analyze")
     return analyze(argv[2], argv[3], std::atoi(argv[4]));
-  std::fprintf(stderr, "usage: %s play <summary> | analyze <recording> <summary> <starved>\n",
+  std::fprintf(stderr, "usage: %s play <summary> <recording> | analyze <recording> <summary> <starved>\n",
                argv[0]);
   return 2;
 }

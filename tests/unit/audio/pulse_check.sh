@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Plays through the real SDL2 backend into a private PulseAudio server whose only sink is a
-# null sink, records the sink's monitor and checks the recording.
+# Plays through the real sound-server backend into a private PulseAudio server whose only sink
+# is a null sink, records the sink's monitor and checks the recording.
 #   pulse_check.sh <mpc_pulse_check binary> <install-deps script>
 # Exits 77 (skipped) only when PulseAudio cannot be installed.
 set -u
@@ -53,7 +53,7 @@ done
 [ -n "$recording" ] || die "parec is not recording"
 
 underruns_before=$(pulse_underruns)
-timeout 60 "$bin" play "$work/summary" || die "playback failed"
+timeout 60 "$bin" play "$work/summary" "$work/rec.raw" || die "playback failed"
 starved=$(( $(pulse_underruns) - underruns_before ))
 
 streams=$(timeout 5 pactl list short sink-inputs)

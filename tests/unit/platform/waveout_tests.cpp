@@ -4,12 +4,14 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <cstring>
 #include <set>
 #include <vector>
 
 #include "hidden_window.h"
 #include "waveout.h"
 #include "pcm_format.h"
+#include "waveout_backend.h"
 #include "waveout_test_backend.h"
 
 namespace murmelin {
@@ -115,6 +117,72 @@ TEST_F(WaveOut, BuffersPlayInTheOrderWrittenAndComeBackAsDone) {
     EXPECT_EQ(waveOutUnprepareHeader(h, &hd, sizeof hd), MMSYSERR_NOERROR);
     EXPECT_FALSE(hd.dwFlags & WHDR_PREPARED);
   }
+}
+
+// A sound server asks for amounts of its own: buffers split between requests, each goes back
+// once it is used up, nothing is lost or repeated, and a queue that ends inside a frame is
+// completed with silence rather than held back.
+TEST_F(WaveOut, ServerSizedRequestsSplitBuffersAndHandThemBackWhenUsedUp) {
+  HWAVEOUT h = open(WAVE_MAPPER, pcm(2, 44100));
+  std::vector<std::vector<int16_t>> bufs = {std::vector<int16_t>(10), std::vector<int16_t>(6),
+                                            std::vector<int16_t>(3)};
+  int16_t v = 1;
+  for (auto& b : bufs)
+    for (auto& x : b) x = v++;
+  std::vector<WAVEHDR> hd;
+  for (std::size_t i = 0; i < bufs.size(); ++i) hd.push_back(header(bufs[i], i));
+  for (auto& x : hd) {
+    ASSERT_EQ(waveOutPrepareHeader(h, &x, sizeof x), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(h, &x, sizeof x), MMSYSERR_NOERROR);
+  }
+  ASSERT_EQ(waveOutPause(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(tb->play_request(64), 0u) << "nothing while paused";
+  ASSERT_EQ(waveOutRestart(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(tb->play_request(14), 12u) << "whole frames only (14 bytes is 3 frames)";
+  QCoreApplication::sendPostedEvents();
+  EXPECT_TRUE(delivered(MM_WOM_DONE).empty()) << "buffer 0 is not used up yet";
+  EXPECT_EQ(tb->play_request(16), 16u);
+  QCoreApplication::sendPostedEvents();
+  ASSERT_EQ(delivered(MM_WOM_DONE).size(), 1u);
+  // 4 bytes left in buffer 1 and 6 in buffer 2 (two and a half frames): the half is padded.
+  EXPECT_EQ(tb->play_request(400), 12u);
+  QCoreApplication::sendPostedEvents();
+  auto done = delivered(MM_WOM_DONE);
+  ASSERT_EQ(done.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(done[i].LParam, reinterpret_cast<intptr_t>(&hd[i]));
+  std::vector<int16_t> got(tb->played_bytes().size() / 2);
+  std::memcpy(got.data(), tb->played_bytes().data(), got.size() * 2);
+  std::vector<int16_t> want;
+  for (int16_t k = 1; k < v; ++k) want.push_back(k);
+  want.push_back(0);
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(tb->play_request(64), 0u);
+}
+
+// An output that goes away makes the next write fail once; later writes are kept, silent,
+// until the reset hands them back; closing works as usual.
+TEST_F(WaveOut, ALostOutputFailsTheNextWriteOnceAndKeepsLaterBuffersSilent) {
+  HWAVEOUT h = open();
+  std::vector<int16_t> a(8, 1), b(8, 2), c(8, 3);
+  WAVEHDR ha = header(a, 0), hb = header(b, 1), hc = header(c, 2);
+  for (WAVEHDR* x : {&ha, &hb, &hc}) ASSERT_EQ(waveOutPrepareHeader(h, x, sizeof *x), 0u);
+  ASSERT_EQ(waveOutWrite(h, &ha, sizeof ha), MMSYSERR_NOERROR);
+  ASSERT_TRUE(tb->lose_stream());
+  QCoreApplication::sendPostedEvents();
+  ASSERT_EQ(delivered(MM_WOM_DONE).size(), 1u) << "the queued buffer comes back at once";
+  EXPECT_EQ(waveOutWrite(h, &hb, sizeof hb), WAVERR_LOST);
+  EXPECT_FALSE(hb.dwFlags & WHDR_INQUEUE);
+  EXPECT_EQ(waveOutWrite(h, &hc, sizeof hc), MMSYSERR_NOERROR);
+  EXPECT_FALSE(tb->play_next());
+  EXPECT_EQ(tb->play_request(64), 0u);
+  EXPECT_EQ(waveOutClose(h), WAVERR_STILLPLAYING);
+  ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(delivered(MM_WOM_DONE).size(), 2u);
+  EXPECT_EQ(waveOutUnprepareHeader(h, &hc, sizeof hc), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+  opened.clear();
 }
 
 TEST_F(WaveOut, PauseHoldsPlaybackUntilRestart) {
@@ -280,29 +348,27 @@ TEST_F(WaveOut, ForceCloseLetsGoOfQueuedBuffersSilently) {
   EXPECT_EQ(waveOutReset(h), MMSYSERR_INVALHANDLE);
 }
 
-TEST_F(WaveOut, CapabilitiesCarryTheNameInThirtyTwoUnits) {
-  const QString full32 = QString(32, QChar('x'));
-  const QString longer = QString("%1tail").arg(QString(30, QChar('y')));
-  QString cut_pair = QString(31, QChar('z'));
-  cut_pair += QString::fromUtf16(u"\U0001F50A");  // a pair straddling the 32-unit limit
-  tb->set_devices({"Short", full32, longer, cut_pair});
+TEST_F(WaveOut, CapabilitiesCarryTheWholeName) {
+  // Outputs whose names differ only after the 32nd unit stay apart.
+  const QString hdmi2 = "Built-in Audio Digital Stereo (HDMI 2) Output on the left monitor";
+  const QString hdmi3 = "Built-in Audio Digital Stereo (HDMI 3) Output on the left monitor";
+  const QString pair = QString(31, QChar('z')) + QString::fromUtf16(u"\U0001F50A");
+  tb->set_devices({"Short", hdmi2, hdmi3, pair});
   EXPECT_EQ(waveOutGetNumDevs(), 4u);
   auto name = [](uint32_t d) {
     WAVEOUTCAPSW caps;
-    std::fill(std::begin(caps.szPname), std::end(caps.szPname), u'#');
+    caps.szPname = u"stale";
     EXPECT_EQ(waveOutGetDevCapsW(d, &caps, sizeof caps), MMSYSERR_NOERROR);
-    return std::u16string(caps.szPname, caps.szPname + MAXPNAMELEN);
+    return caps.szPname;
   };
-  std::u16string s = name(0);
-  EXPECT_EQ(s.substr(0, 6), std::u16string(u"Short\0", 6));
-  EXPECT_EQ(name(1), full32.toStdU16String()) << "a 32-unit name fills the field, no zero";
-  EXPECT_EQ(name(2), longer.left(32).toStdU16String());
-  std::u16string pair = name(3);
-  EXPECT_EQ(pair.substr(0, 31), QString(31, QChar('z')).toStdU16String());
-  EXPECT_EQ(pair[31], u'\0') << "half a surrogate pair must not be kept";
+  EXPECT_EQ(name(0), u"Short");
+  EXPECT_EQ(name(1), hdmi2.toStdU16String());
+  EXPECT_EQ(name(2), hdmi3.toStdU16String());
+  EXPECT_EQ(name(3), pair.toStdU16String()) << "a surrogate pair past 32 units is kept whole";
   tb->set_default_device_name("Default here");
-  std::u16string def = name(WAVE_MAPPER);
-  EXPECT_EQ(def.substr(0, 13), std::u16string(u"Default here\0", 13));
+  EXPECT_EQ(name(WAVE_MAPPER), u"Default here");
+  WAVEOUTCAPSW caps;
+  EXPECT_EQ(waveOutGetDevCapsW(4, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
 }
 
 TEST_F(WaveOut, ErrorTextsAreDistinctClearAndBounded) {
