@@ -71,7 +71,8 @@ bool wayland_display_reachable() {
 bool chosen_platform_reachable(const QByteArray& choice) {
   bool only_desktop_platforms = true;
   for (const QByteArray& entry : choice.split(';')) {
-    const QByteArray name = entry.left(entry.indexOf(':')).trimmed();
+    const qsizetype colon = entry.indexOf(':');
+    const QByteArray name = (colon < 0 ? entry : entry.first(colon)).trimmed();
     if (name.isEmpty()) continue;
     if (name == "xcb") {
       if (entry.contains(":display=") || x11_display_reachable()) return true;

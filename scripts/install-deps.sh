@@ -26,7 +26,7 @@ test_tools=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
-  xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox dbus
+  xvfb xdotool x11-utils x11-apps libx11-dev pulseaudio pulseaudio-utils sox dbus
   fonts-dejavu-core
   python3
   # install and package checks

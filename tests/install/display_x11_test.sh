@@ -22,14 +22,27 @@ while True: time.sleep(60)
 RIG_PIDS+=("$!")
 rig_wait_until 10 test -S "$wayland_socket" || rig_fail "the stand-in Wayland socket did not appear"
 
-unset QT_QPA_PLATFORM
+# run_until_closed NAME: starts the program, waits for its main window on the X server,
+# closes it and expects a normal exit.
+run_until_closed() {
+  rig_start_app "$RIG_APP"
+  rig_find_main_window 30
+  rig_log "$1: main window $RIG_MAIN_WIN on $DISPLAY"
+  rig_close_window "$RIG_MAIN_WIN"
+  rig_wait_app_exit 20
+  [ "$RIG_APP_RC" = 0 ] || rig_fail "$1: the program exited with code $RIG_APP_RC after its window was closed"
+  grep -qi 'needs a graphical desktop session' "$RIG_LOGS/app.log" && rig_fail "$1: the program refused a reachable display"
+}
+
 export WAYLAND_DISPLAY=wayland-murmelin XDG_SESSION_TYPE=wayland
 
-rig_start_app "$RIG_APP"
-rig_find_main_window 30
-rig_log "main window $RIG_MAIN_WIN on $DISPLAY"
-rig_close_window "$RIG_MAIN_WIN"
-rig_wait_app_exit 20
-[ "$RIG_APP_RC" = 0 ] || rig_fail "the program exited with code $RIG_APP_RC after its window was closed"
-grep -qi 'needs a graphical desktop session' "$RIG_LOGS/app.log" && rig_fail "the program refused a reachable display"
+# A platform the user chose stands when its display answers.
+export QT_QPA_PLATFORM=xcb
+run_until_closed "X11 chosen"
+export QT_QPA_PLATFORM="xcb:display=$DISPLAY;wayland"
+run_until_closed "a list of platforms with options"
+
+# Nothing chosen: X11 through the X server, not the Wayland socket.
+unset QT_QPA_PLATFORM
+run_until_closed "nothing chosen"
 rig_log "PASS"
