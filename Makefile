@@ -12,7 +12,8 @@ DESTDIR ?=
 # The release tree serves both: a first configure for the program alone leaves the tests out,
 # so that `make run` needs no test tools; `make test` switches them on, and they stay on.
 RELEASE_CONFIGURE = cmake --preset release $(if $(wildcard build/release/CMakeCache.txt),,-DMURMELIN_BUILD_TESTS=OFF)
-PROGRAM_TARGETS = --target Murmelin murmelin_desktop_files
+INSTALL_TARGETS = --target Murmelin murmelin_desktop_files
+ABSOLUTE_PREFIX = case "$(PREFIX)" in /*) ;; *) echo "PREFIX must be an absolute path: $(PREFIX)" >&2; exit 2 ;; esac
 
 .PHONY: all deps deps-test program release asan run test test-release test-asan bench \
         install uninstall package clean
@@ -27,7 +28,7 @@ deps-test:
 
 program: deps
 	$(RELEASE_CONFIGURE)
-	cmake --build --preset release $(PROGRAM_TARGETS)
+	cmake --build --preset release --target Murmelin
 
 release: deps-test
 	cmake --preset release -DMURMELIN_BUILD_TESTS=ON
@@ -59,13 +60,17 @@ bench: release
 
 # Installing under a prefix that is not ours to write (the default /usr/local) goes through
 # sudo; the build itself never does.
-install: program
+install: deps
+	@$(ABSOLUTE_PREFIX)
+	$(RELEASE_CONFIGURE)
+	cmake --build --preset release $(INSTALL_TARGETS)
 	@dest="$(DESTDIR)$(PREFIX)"; as_root=; \
 	while [ ! -e "$$dest" ]; do dest=$$(dirname "$$dest"); done; \
 	if [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
 	$$as_root env DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)" --strip
 
 uninstall:
+	@$(ABSOLUTE_PREFIX)
 	@test -f build/release/uninstall.cmake || $(RELEASE_CONFIGURE) >/dev/null
 	@dest="$(DESTDIR)$(PREFIX)"; as_root=; \
 	if [ -e "$$dest" ] && [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
@@ -73,7 +78,7 @@ uninstall:
 
 package: deps-test
 	$(RELEASE_CONFIGURE)
-	cmake --build --preset release $(PROGRAM_TARGETS)
+	cmake --build --preset release $(INSTALL_TARGETS)
 	cpack --config build/release/CPackConfig.cmake -G DEB -B build/release/package
 
 clean:
