@@ -15,7 +15,7 @@ RELEASE_CONFIGURE = cmake --preset release $(if $(wildcard build/release/CMakeCa
 INSTALL_TARGETS = --target Murmelin murmelin_desktop_files
 ABSOLUTE_PREFIX = case "$(PREFIX)" in /*) ;; *) echo "PREFIX must be an absolute path: $(PREFIX)" >&2; exit 2 ;; esac
 
-.PHONY: all deps deps-test program release asan run test test-release test-asan bench \
+.PHONY: all deps deps-test deps-package program release asan run test test-release test-asan bench \
         install uninstall package clean
 
 all: release
@@ -25,6 +25,9 @@ deps:
 
 deps-test:
 	@scripts/install-deps.sh --test
+
+deps-package:
+	@scripts/install-deps.sh --package
 
 program: deps
 	$(RELEASE_CONFIGURE)
@@ -76,7 +79,7 @@ uninstall:
 	if [ -e "$$dest" ] && [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
 	$$as_root env DESTDIR="$(DESTDIR)" cmake -DPREFIX="$(PREFIX)" -P build/release/uninstall.cmake
 
-package: deps-test
+package: deps-package
 	$(RELEASE_CONFIGURE)
 	cmake --build --preset release $(INSTALL_TARGETS)
 	cpack --config build/release/CPackConfig.cmake -G DEB -B build/release/package

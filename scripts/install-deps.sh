@@ -2,9 +2,10 @@
 # Installs the Debian packages Murmelin needs, in two sets:
 #
 #   scripts/install-deps.sh          what building and running need (make run, make install)
-#   scripts/install-deps.sh --test   that plus the test, benchmark and packaging tools and the
-#                                    servers of the end-to-end rig (make test, make package)
-#   scripts/install-deps.sh --list [--test]   prints the set, one package a line, and exits
+#   scripts/install-deps.sh --package   that plus what building the .deb needs (make package)
+#   scripts/install-deps.sh --test   that plus the test and benchmark tools and the servers of
+#                                    the end-to-end rig (make test)
+#   --list with any of these prints the set, one package a line, and installs nothing
 #
 # The first set never holds a sound server or a test tool: on a desktop the sound server is
 # the system's own (PipeWire or PulseAudio), and a second one would compete with it.
@@ -29,23 +30,30 @@ test_tools=(
   xvfb xdotool x11-utils x11-apps libx11-dev pulseaudio pulseaudio-utils sox dbus
   fonts-dejavu-core
   python3
-  # install and package checks
-  desktop-file-utils appstream man-db groff-base dpkg-dev file
+  # checks of the installed files
+  desktop-file-utils appstream man-db groff-base
 )
 
-usage() { echo "usage: $0 [--test] [--list]" >&2; exit 2; }
+package_tools=(
+  dpkg-dev file
+)
+
+usage() { echo "usage: $0 [--package | --test] [--list]" >&2; exit 2; }
 
 with_tests=0
+with_package=0
 list_only=0
 for arg in "$@"; do
   case $arg in
-    --test) with_tests=1 ;;
+    --test) with_tests=1; with_package=1 ;;
+    --package) with_package=1 ;;
     --list) list_only=1 ;;
     *) usage ;;
   esac
 done
 
 packages=("${build_run[@]}")
+if [ "$with_package" -eq 1 ]; then packages+=("${package_tools[@]}"); fi
 if [ "$with_tests" -eq 1 ]; then packages+=("${test_tools[@]}"); fi
 
 if [ "$list_only" -eq 1 ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The two dependency sets of scripts/install-deps.sh: what `make run` installs holds the Qt
-# plugins a desktop needs and never a sound server or a test tool; the test set adds those.
+# The dependency sets of scripts/install-deps.sh: what `make run` installs holds the Qt
+# plugins a desktop needs and never a sound server or a test tool; the package set adds the
+# packaging tools only; the test set adds the rest.
 set -uo pipefail
 
 source_dir=
@@ -16,6 +17,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 run_set=$("$script" --list) || { echo "FAIL: $script --list failed" >&2; exit 1; }
 test_set=$("$script" --list --test) || { echo "FAIL: $script --list --test failed" >&2; exit 1; }
+package_set=$("$script" --list --package) || { echo "FAIL: $script --list --package failed" >&2; exit 1; }
 
 in_set() { grep -qx -- "$1" <<<"$2"; }
 
@@ -28,9 +30,16 @@ for p in pulseaudio pipewire pipewire-pulse pulseaudio-utils xvfb xdotool x11-ap
   in_set "$p" "$run_set" && fail "the run set holds $p"
   in_set "$p" "$test_set" || [ "$p" = pipewire ] || [ "$p" = pipewire-pulse ] || fail "the test set lacks $p"
 done
-# The test set is the run set plus more.
+# The package set adds only the packaging tools; the test set holds every other set.
+for p in dpkg-dev file; do
+  in_set "$p" "$package_set" || fail "the package set lacks $p"
+  in_set "$p" "$test_set" || fail "the test set lacks $p"
+done
+[ "$(grep -c . <<<"$package_set")" -eq $(( $(grep -c . <<<"$run_set") + 2 )) ] ||
+  fail "the package set holds more than the run set and the packaging tools"
 while read -r p; do
   in_set "$p" "$test_set" || fail "the test set lacks $p of the run set"
+  in_set "$p" "$package_set" || fail "the package set lacks $p of the run set"
 done <<<"$run_set"
 # Each package is named once.
 dups=$(sort <<<"$test_set" | uniq -d)
