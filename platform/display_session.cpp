@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -17,9 +18,9 @@ namespace murmelin {
 
 namespace {
 
-// True when a Unix stream socket at PATH accepts a connection; a leading '@' names an
-// abstract socket. Connecting to a local socket answers at once, whether or not anyone
-// listens, so this never waits.
+// True when a server listens on the Unix stream socket at PATH; a leading '@' names an
+// abstract socket. A non-blocking connect to a local socket answers at once; a listener whose
+// queue is full (EAGAIN) is busy, not absent.
 bool socket_answers(const QByteArray& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -30,9 +31,10 @@ bool socket_answers(const QByteArray& path) {
       static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + static_cast<size_t>(path.size()));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+  const bool listening = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ||
+                         errno == EAGAIN || errno == EINPROGRESS;
   ::close(fd);
-  return connected;
+  return listening;
 }
 
 // DISPLAY is [host]:number[.screen]. A local display (no host, or "unix") answers on its
