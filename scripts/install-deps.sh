@@ -27,9 +27,12 @@ test_tools=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
-  xvfb xdotool x11-utils x11-apps libx11-dev pulseaudio pulseaudio-utils sox dbus
+  xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
+  x11-apps  # xwd: screenshots of the about box check and scripts/screenshots.sh
   fonts-dejavu-core
   python3
+  # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
+  dbus-daemon dbus-bin
   # checks of the installed files
   desktop-file-utils appstream man-db groff-base
 )

@@ -126,6 +126,8 @@ rig_init() {
   # A session bus address that leads nowhere: no client may reach the user's bus, nor
   # autolaunch a bus daemon of its own that would outlive the rig.
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$RIG_DIR/no-session-bus"
+  # Nor the machine's system bus: a test never takes a real sleep inhibitor from logind.
+  export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$RIG_DIR/no-system-bus"
   RIG_LOGS="$RIG_DIR/logs"
   RIG_REC="$RIG_DIR/rec"
 }

@@ -25,7 +25,7 @@ for p in g++ cmake ninja-build qt6-base-dev qt6-svg-dev libsdl2-dev libpulse-dev
   in_set "$p" "$run_set" || fail "the run set lacks $p"
 done
 # Sound servers compete with the desktop's own; the rest is only for tests.
-for p in pulseaudio pipewire pipewire-pulse pulseaudio-utils xvfb xdotool x11-apps sox dbus \
+for p in pulseaudio pipewire pipewire-pulse pulseaudio-utils xvfb xdotool x11-apps sox dbus-daemon \
          libgtest-dev libgmock-dev libbenchmark-dev clang desktop-file-utils appstream dpkg-dev; do
   in_set "$p" "$run_set" && fail "the run set holds $p"
   in_set "$p" "$test_set" || [ "$p" = pipewire ] || [ "$p" = pipewire-pulse ] || fail "the test set lacks $p"
