@@ -1,4 +1,5 @@
 // Murmelin: plays continuous pink noise until "Play" is pressed again.
+#include <QApplication>
 #include <QIcon>
 
 #include <memory>
@@ -6,10 +7,13 @@
 #include "application.h"
 #include "display_session.h"
 #include "error_boundary.h"
+#include "mpris.h"
 #include "sdbra.h"
+#include "sleep_inhibitor.h"
 #include "smurmelin1.h"
+#include "smurmelin2.h"
 
-int main(int argc, char** argv) {
+int main(int /*argc*/, char** argv) {
   using namespace murmelin;
 
   // Without a desktop session Qt would abort; say so plainly instead.
@@ -18,7 +22,10 @@ int main(int argc, char** argv) {
   // Each run plays a different noise sequence.
   seed_random_source();
 
-  TApplication app(argc, argv);
+  // The program takes no arguments: the toolkit sees the program's name and nothing else.
+  int app_argc = 1;
+  char* app_argv[] = {argv[0], nullptr};
+  TApplication app(app_argc, app_argv);
 
   // The main window with its components; it owns its own taskbar entry.
   std::unique_ptr<TForm1> form1;
@@ -27,11 +34,44 @@ int main(int argc, char** argv) {
   Form1 = form1.get();
   app.setWindowIcon(QIcon(QStringLiteral(":/icons/murmelin.svg")));
 
-  // The settings dialog is created here, hidden, once it exists.
+  // The settings dialog, hidden until "Settings..." or an overload shows it.
+  std::unique_ptr<TForm2> form2;
+  guarded([&form1, &form2] { form2 = std::make_unique<TForm2>(*form1, form1.get()); });
+  if (!form2) return 1;
+  Form2 = form2.get();
+  form1->set_settings_dialog(form2.get());
+
+  // The desktop's media controls run the same play control as the button, except while a
+  // dialog or message box is open; no automatic suspend while noise plays. Without a bus
+  // both stay silent.
+  mpris_callbacks media;
+  media.request_play = [f = form1.get()](bool wanted) { f->set_playing(wanted); };
+  media.can_control = [] { return QApplication::activeModalWidget() == nullptr; };
+  media.raise = [f = form1.get()] {
+    f->showNormal();
+    f->raise();
+    f->activateWindow();
+  };
+  media.quit = [f = form1.get()] { f->close(); };
+  auto mpris = std::make_unique<mpris_player>(std::move(media));
+  auto no_sleep = std::make_unique<sleep_inhibitor>();
+  form1->add_play_state_listener([m = mpris.get(), s = no_sleep.get()](bool playing, double level) {
+    m->set_level(level);
+    m->set_playing(playing);
+    s->set_active(playing);
+  });
 
   // The loop shows the main window; closing it ends the program. Nothing is saved at exit.
   form1->show();
   const int result = app.exec();
+  // Playback stops before the media controls and the inhibitor go, so their listener is
+  // never told anything after them.
+  guarded([&form1] { form1->set_playing(false); });
+  mpris.reset();
+  no_sleep.reset();
+  form1->set_settings_dialog(nullptr);
+  Form2 = nullptr;
+  form2.reset();
   Form1 = nullptr;
   form1.reset();
   return result;

@@ -3,16 +3,19 @@
 #include <QAction>
 #include <QDialog>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QToolBar>
 #include <QToolButton>
 
+#include "application.h"
 #include "checked_int.h"
 #include "error_boundary.h"
 #include "fonts.h"
 #include "modal_seam.h"
 #include "ui_smurmelin1.h"
+#include "window_place.h"
 
 // Qt's resource initialiser must be named outside any namespace.
 static void init_murmelin_resources() { Q_INIT_RESOURCE(murmelin); }
@@ -28,6 +31,22 @@ constexpr int toolbutton_width = 58;
 constexpr const char* text_stopped = "Press play to play pink noise";
 constexpr const char* text_playing = "Playing pink noise";
 constexpr const char* text_overload = "Overload, reduce level!";
+constexpr const char* settings_file_id = "MurmelinSettings";
+
+// Empties the store when a settings method ends, also when it ends by an error.
+class store_emptier {
+public:
+  explicit store_emptier(TQOBFile& store) : fstore(store) {}
+  ~store_emptier() { fstore.clear(); }
+  store_emptier(const store_emptier&) = delete;
+  store_emptier& operator=(const store_emptier&) = delete;
+
+private:
+  TQOBFile& fstore;
+};
+
+std::string to_8bit(const QString& s) { return s.toStdString(); }
+QString from_8bit(const std::string& s) { return QString::fromStdString(s); }
 
 // The toolbar's look: a horizontal gradient from the window colour to pink, hot-tracked
 // buttons in light grey and checked buttons drawn pressed.
@@ -93,6 +112,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   MPCPlay1->set_nChans(1);
   MPCPlay1->set_sfTot(16000);
   MPCPlay1->set_nBuffers(4);
+  ProgId1 = new TProgId(this);
+  ProgId1->set_ProductName(QStringLiteral("Murmelin"));
+  ProgId1->set_AutoVersion(false);
+  ProgId1->set_Version(QStringLiteral("0.1"));
+  ProgId1->set_Company(QStringLiteral("BriskoData"));
+  ProgId1->set_Copyright(QStringLiteral("Copyright (c) BriskoData"));
+  QOBFile1 = new TQOBFile(this);
+  QOBFile1->set_ProgId(ProgId1);
+  QOBFile1->set_SettingsFileName(QStringLiteral("settings.qobfile"));
+  QOBFile1->set_FileVersion("0.0");
+  CorvelAbout1 = new_CorvelAbout1(this);
   loaded_components();
 }
 
@@ -120,10 +150,26 @@ void TForm1::FormActivate(QObject* /*Sender*/) {
   pinknoise.pinkfilters.resize(tpinknoise::nsections);
   softnoiseonset = true;
   pinknoise.build_filter_bank(fs);
-  // The settings file is read here once the settings store exists.
+  load_settings(QString());
+  notify_play_state();
+}
+
+void TForm1::add_play_state_listener(play_state_listener listener) {
+  if (listener) flisteners.push_back(std::move(listener));
+}
+
+void TForm1::notify_play_state() noexcept {
+  for (const play_state_listener& listener : flisteners) {
+    guarded([&] { listener(fplaying, noiselevel); });
+  }
 }
 
 void TForm1::set_playing(bool v) {
+  // The listeners hear of every run, also of one that raised part-way.
+  struct notify_at_end {
+    TForm1* form;
+    ~notify_at_end() { form->notify_play_state(); }
+  } notify{this};
   fplaying = v;
   if (v) {
     MPCPlay1->set_nChans(2);
@@ -159,6 +205,113 @@ void TForm1::MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& /*last*/) {
     set_playing(false);
     set_label_text(QString::fromLatin1(text_overload));
     show_settings_dialog();
+  }
+}
+
+QString TForm1::settings_file_name() {
+  const QString store_path = QOBFile1->settings_filename();
+  return store_path.left(store_path.lastIndexOf(QChar(u'/')) + 1) +
+         QStringLiteral("MurmelinSettings.qobfile");
+}
+
+QString TForm1::selected_device_name() const {
+  const int32_t id = MPCPlay1->DeviceID();
+  const QStringList& names = MPCPlay1->Devicenames();
+  if (id < 0 || id >= names.size()) return QString();
+  return names[id];
+}
+
+int32_t TForm1::find_device(const QString& name) const {
+  // The empty name stands for the default device, also when a device has no name.
+  if (name.isEmpty()) return -1;
+  const QString wanted = name.toLower();
+  const QStringList& names = MPCPlay1->Devicenames();
+  for (qsizetype i = 0; i < names.size(); ++i) {
+    if (names[i].toLower() == wanted) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+bool TForm1::stored(const std::string& section, const std::string& key) const {
+  const QString s = from_8bit(section).toLower();
+  const QString k = from_8bit(key).toLower();
+  for (int32_t i = 0; i < QOBFile1->nnodes(); ++i) {
+    const pnode n = QOBFile1->get_nodeno(i);
+    if (from_8bit(n->section).toLower() == s && from_8bit(n->key).toLower() == k) return true;
+  }
+  return false;
+}
+
+void TForm1::save_settings(const QString& fname) {
+  TQOBFile& store = *QOBFile1;
+  store_emptier emptier(store);
+  store.clear();
+  store.set_FileId(settings_file_id);
+  if (fname.isEmpty()) {
+    if (!isMaximized()) {
+      store.writeinteger("Mainwindow", "Top", window_top(*this));
+      store.writeinteger("Mainwindow", "Left", window_left(*this));
+      store.writeinteger("Mainwindow", "Height", window_height(*this));
+      store.writeinteger("Mainwindow", "Width", window_width(*this));
+    }
+    if (fsettingsdialog != nullptr && !fsettingsdialog->isMaximized()) {
+      store.writeinteger("SettingsWindow", "Top", window_top(*fsettingsdialog));
+      store.writeinteger("SettingsWindow", "Left", window_left(*fsettingsdialog));
+    }
+  }
+  store.writeinteger("Soundcard", "fs", fs);
+  store.writefloat("Noise", "Level", noiselevel);
+  store.writebool("Noise", "PlayLeft", noiseplayleft);
+  store.writebool("Noise", "PlayRight", noiseplayright);
+  store.writebool("Noise", "SoftOnset", softnoiseonset);
+  store.writestring("General", "Soundcard", to_8bit(selected_device_name()));
+  store.save_file(to_8bit(fname.isEmpty() ? settings_file_name() : fname));
+}
+
+void TForm1::load_settings(const QString& fname) {
+  TQOBFile& store = *QOBFile1;
+  store_emptier emptier(store);
+  QString name = fname;
+  // Each place is read with the window's present one as default and applied at once. A
+  // window that was never placed and has no place in the file stays for the window system
+  // to place.
+  const auto place = [&](QWidget& w, const char* section, const char* key,
+                         int32_t (*get)(const QWidget&), void (*set)(QWidget&, int32_t)) {
+    const int32_t now = get(w);
+    const int32_t value = store.readinteger(section, key, now);
+    if (value != now || stored(section, key)) set(w, value);
+  };
+  if (name.isEmpty()) {
+    name = settings_file_name();
+    store.open_file(to_8bit(name));
+    place(*this, "MainWindow", "Top", window_top, set_window_top);
+    place(*this, "MainWindow", "Left", window_left, set_window_left);
+    place(*this, "MainWindow", "Height", window_height, set_window_height);
+    place(*this, "MainWindow", "Width", window_width, set_window_width);
+    keep_on_desktop(this);
+    if (fsettingsdialog != nullptr) {
+      place(*fsettingsdialog, "SettingsWindow", "Top", window_top, set_window_top);
+      place(*fsettingsdialog, "SettingsWindow", "Left", window_left, set_window_left);
+      keep_on_desktop(fsettingsdialog);
+    }
+  } else {
+    store.open_file(to_8bit(name));
+  }
+
+  if (store.FileId() == settings_file_id) {
+    fs = store.readinteger("Soundcard", "fs", fs);
+    noiselevel = store.readfloat("Noise", "Level", noiselevel);
+    noiseplayleft = store.readbool("Noise", "PlayLeft", noiseplayleft);
+    noiseplayright = store.readbool("Noise", "PlayRight", noiseplayright);
+    softnoiseonset = store.readbool("Noise", "SoftOnset", softnoiseonset);
+    const QString device = from_8bit(
+        store.readstring("General", "Soundcard", to_8bit(selected_device_name())));
+    MPCPlay1->set_DeviceID(find_device(device));
+  } else if (QFileInfo::exists(name)) {
+    message_box(QFileInfo(name).absoluteFilePath() +
+                    QStringLiteral("\n does not contain options for Murmelin"),
+                QStringLiteral("Wrong file type: \"") + from_8bit(store.FileId()) + QChar(u'"'),
+                MB_OK | MB_ICONEXCLAMATION);
   }
 }
 

@@ -5,11 +5,16 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "TComponent.h"
 #include "cMPC.h"
+#include "cProgId.h"
+#include "cQOBFile.h"
 #include "imagelist.h"
+#include "sabout.h"
 #include "sdbra_types.h"
 #include "spinknoise.h"
 
@@ -23,6 +28,8 @@ class TForm1;
 }
 
 namespace murmelin {
+
+struct form1_test_access;
 
 class TForm1 : public QMainWindow, public TComponent {
   Q_OBJECT
@@ -41,6 +48,13 @@ public:
   bool playing() const { return fplaying; }
   void set_playing(bool v);
 
+  // Listeners told the play state and the level after every run of the play control (whatever
+  // ran it: the button, an overload, an error, a media key, the settings dialog) and after the
+  // options were read or changed. Listeners must not raise; what they raise is reported.
+  using play_state_listener = std::function<void(bool playing, double level_db)>;
+  void add_play_state_listener(play_state_listener listener);
+  void notify_play_state() noexcept;
+
   // Handlers. Each may raise; the connections made by the window catch at their boundary.
   void FormActivate(QObject* Sender);
   void PlayactionExecute(QObject* Sender);
@@ -49,33 +63,59 @@ public:
   // stops playback, says so and opens the settings dialog.
   void MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& last);
 
+  // Writes the options, the selected device's name and, for an empty fname, the places of
+  // both windows (each only when not maximised) to the settings file: fname, or the program's
+  // own file when empty. Raises what the store raises on writing; the store is emptied
+  // afterwards either way, and a failed write leaves the previous file as it was.
+  void save_settings(const QString& fname);
+  // The program's own settings file: "MurmelinSettings.qobfile" in the store's settings folder
+  // (which this creates).
+  QString settings_file_name();
+
   // Components and controls, created with the window.
   TMPCPlay* MPCPlay1 = nullptr;
+  TQOBFile* QOBFile1 = nullptr;
+  TProgId* ProgId1 = nullptr;
+  TCorvelAbout* CorvelAbout1 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QAction* Playaction = nullptr;
   QAction* settingsaction = nullptr;
   QLabel* Label1 = nullptr;
   TImageList ImageList1{16, 16};
 
-  // The generator: onset fields and the pink filter bank.
-  tpinknoise pinknoise;
-
-  // The dialog that "Settings..." and the overload reaction open modally; none until set.
+  // The dialog that "Settings..." and the overload reaction open modally, and whose place the
+  // settings file keeps; none until set.
   void set_settings_dialog(QDialog* dialog) { fsettingsdialog = dialog; }
-  QDialog* settings_dialog() const { return fsettingsdialog; }
-
-  bool is_activated() const { return activated; }
 
 protected:
   bool event(QEvent* e) override;
 
 private:
+  friend struct form1_test_access;
+
+  // Reads the settings file (fname, or the program's own when empty): for an empty fname the
+  // places of both windows first, kept on the desktop, whatever the file; then, only when
+  // the file's id is "MurmelinSettings", the options and the device (by name, letter case
+  // ignored, the default device when the name is gone). A file of another id shows the
+  // wrong-file message. A value of the wrong type raises the store's error: the values read
+  // before it stay. The store is emptied afterwards either way.
+  void load_settings(const QString& fname);
+  // The selected device's name; empty for the default device or a number naming none.
+  QString selected_device_name() const;
+  // The first device whose name equals name, letter case ignored; -1 when none does.
+  int32_t find_device(const QString& name) const;
+  // Whether the store holds a value under section and key (letter case ignored).
+  bool stored(const std::string& section, const std::string& key) const;
   void set_label_text(const QString& text);
   void show_settings_dialog();
+
+  // The generator: onset fields and the pink filter bank.
+  tpinknoise pinknoise;
 
   std::unique_ptr<Ui::TForm1> ui;
   QDialog* fsettingsdialog = nullptr;
   bool fplaying = false;
+  std::vector<play_state_listener> flisteners;
   bool activated = false;
 };
 

@@ -18,11 +18,13 @@
 #include "gui_test_support.h"
 #include "imagelist.h"
 #include "modal_seam.h"
+#include "form1_test_access.h"
 #include "smurmelin1.h"
 #include "waveout_test_backend.h"
 
 using namespace murmelin;
 using murmelin::testing::modal_recorder;
+using murmelin::testing::private_config_home;
 
 namespace {
 
@@ -44,12 +46,14 @@ bool near_colour(const QColor& c, int r, int g, int b, int tolerance = 10) {
 class TestForm1 : public QObject {
   Q_OBJECT
 
+  private_config_home config;
   std::unique_ptr<waveout_test_backend_scope> backend;
   std::unique_ptr<modal_recorder> modal;
   std::unique_ptr<QDialog> settings;
   std::unique_ptr<TForm1> form;
 
   waveout_test_backend& tb() const { return **backend; }
+  tpinknoise& pink() const { return form1_test_access::pinknoise(*form); }
 
   QString display() const {
     return display_of(form->Label1->text(), ImageIndex(form->Playaction),
@@ -94,14 +98,14 @@ private slots:
     QCOMPARE(ImageIndex(form->Playaction), 0);
     QVERIFY(!form->Playaction->isChecked());
     QVERIFY(!form->playing());
-    QVERIFY(!form->is_activated());
-    QVERIFY(form->pinknoise.pinkfilters.empty());
+    QVERIFY(!form1_test_access::activated(*form));
+    QVERIFY(pink().pinkfilters.empty());
   }
 
   void first_show_sets_up_once_before_any_input() {
     form->show();
     // No event processed yet: the set-up ran while the window was being shown.
-    QVERIFY(form->is_activated());
+    QVERIFY(form1_test_access::activated(*form));
     QCOMPARE(display(), display_of(text_stopped, 0, false));
     QVERIFY(!form->playing());
     QCOMPARE(form->fs, 44100);
@@ -109,9 +113,9 @@ private slots:
     QVERIFY(form->noiseplayleft);
     QVERIFY(form->noiseplayright);
     QVERIFY(form->softnoiseonset);
-    QCOMPARE(form->pinknoise.pinkfilters.size(), size_t(10));
+    QCOMPARE(pink().pinkfilters.size(), size_t(10));
     for (int i = 0; i < 10; ++i) {
-      const auto& f = form->pinknoise.pinkfilters[i];
+      const auto& f = pink().pinkfilters[i];
       QVERIFY(f != nullptr);
       QCOMPARE(f->SampFreq(), 44100.0);
       QCOMPARE(f->FPole(), 20.0 * (1 << i));
@@ -142,8 +146,8 @@ private slots:
     form->noiselevel = -3.5;
     form->softnoiseonset = false;
     form->noiseplayleft = false;
-    const TRealFilterSection* first = form->pinknoise.pinkfilters[0].get();
-    const TRealFilterSection* last = form->pinknoise.pinkfilters[9].get();
+    const TRealFilterSection* first = pink().pinkfilters[0].get();
+    const TRealFilterSection* last = pink().pinkfilters[9].get();
 
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(form.get(), &activate);
@@ -156,9 +160,9 @@ private slots:
     QCOMPARE(form->noiselevel, -3.5);
     QVERIFY(!form->softnoiseonset);
     QVERIFY(!form->noiseplayleft);
-    QCOMPARE(form->pinknoise.pinkfilters[0].get(), first);
-    QCOMPARE(form->pinknoise.pinkfilters[9].get(), last);
-    QCOMPARE(form->pinknoise.pinkfilters[0]->SampFreq(), 44100.0);
+    QCOMPARE(pink().pinkfilters[0].get(), first);
+    QCOMPARE(pink().pinkfilters[9].get(), last);
+    QCOMPARE(pink().pinkfilters[0]->SampFreq(), 44100.0);
   }
 
   // ---- the play control
@@ -228,14 +232,14 @@ private slots:
     QCOMPARE(tb().played()[0].samples[0], int16_t(0));
     click(form->Playaction);
     settle();
-    const double z1_after_stop = form->pinknoise.pinkfilters[0]->state_z1();
+    const double z1_after_stop = pink().pinkfilters[0]->state_z1();
     QVERIFY(z1_after_stop != 0.0);
     tb().clear_played();
 
     click(form->Playaction);
     // The first filling ran inside Run: four buffers of 2048 frames of a new onset.
-    QCOMPARE(form->pinknoise.noiseonsetnsamples, 2 * 44100);
-    QCOMPARE(form->pinknoise.noiseonsetcount, 4 * 2048);
+    QCOMPARE(pink().noiseonsetnsamples, 2 * 44100);
+    QCOMPARE(pink().noiseonsetcount, 4 * 2048);
     play_buffers(1);
     const auto& first = tb().played().at(0).samples;
     // The onset gain is 0 again, so only the filter states left by the last playback can
@@ -253,9 +257,9 @@ private slots:
     QCOMPARE(tb().last_format().nSamplesPerSec, uint32_t(48000));
     QCOMPARE(tb().last_format().nChannels, uint16_t(2));
     QCOMPARE(tb().last_format().nAvgBytesPerSec, uint32_t(192000));
-    QCOMPARE(form->pinknoise.noiseonsetnsamples, 96000);
+    QCOMPARE(pink().noiseonsetnsamples, 96000);
     // The bank keeps its 44100 Hz design.
-    for (const auto& f : form->pinknoise.pinkfilters) QCOMPARE(f->SampFreq(), 44100.0);
+    for (const auto& f : pink().pinkfilters) QCOMPARE(f->SampFreq(), 44100.0);
   }
 
   void channel_selection_reaches_the_device() {
@@ -294,8 +298,8 @@ private slots:
     QCOMPARE(modal->boxes[0].caption, Application()->Title());
     QCOMPARE(modal->boxes[0].flags, uint16_t(MB_OK | MB_ICONERROR));
     QCOMPARE(tb().call_count(waveout_op::open), 0);
-    QCOMPARE(form->pinknoise.noiseonsetcount, 0);
-    QCOMPARE(form->pinknoise.noiseonsetnsamples, 0);
+    QCOMPARE(pink().noiseonsetcount, 0);
+    QCOMPARE(pink().noiseonsetnsamples, 0);
     // The failed start leaves the play state on and the action checked, with the old display.
     QVERIFY(form->playing());
     QCOMPARE(display(), display_of(text_stopped, 0, true));

@@ -1,0 +1,164 @@
+#include "smurmelin2.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QShowEvent>
+
+#include <cmath>
+#include <limits>
+
+#include "checked_int.h"
+#include "error_boundary.h"
+#include "exceptions.h"
+#include "fonts.h"
+#include "smurmelin1.h"
+#include "ui_smurmelin2.h"
+
+namespace murmelin {
+
+TForm2* Form2 = nullptr;
+
+namespace {
+
+// The user's locale as numbers are typed and shown in the dialog: no group separators.
+QLocale number_locale() {
+  QLocale locale;
+  locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+  return locale;
+}
+
+[[noreturn]] void raise_not_integer(const QString& text) {
+  throw EConvertError("''" + text.toStdString() + "'' is not a valid integer value");
+}
+
+[[noreturn]] void raise_not_float(const QString& text) {
+  throw EConvertError("'" + text.toStdString() + "' is not a valid floating point value");
+}
+
+}  // namespace
+
+int32_t str_to_int(const QString& text) {
+  static const QRegularExpression plain(QStringLiteral("^[+-]?[0-9]+$"));
+  const QString t = text.trimmed();
+  if (!plain.match(t).hasMatch()) raise_not_integer(text);
+  bool ok = false;
+  const qlonglong v = t.toLongLong(&ok, 10);
+  if (!ok || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    raise_not_integer(text);
+  return static_cast<int32_t>(v);
+}
+
+double str_to_float(const QString& text) {
+  const QString t = text.trimmed();
+  bool ok = false;
+  const double v = number_locale().toDouble(t, &ok);
+  if (t.isEmpty() || !ok || !std::isfinite(v)) raise_not_float(text);
+  return v;
+}
+
+QString float_to_str(double value) { return number_locale().toString(value, 'g', 15); }
+
+TForm2::TForm2(TForm1& main, QWidget* parent)
+    : QDialog(parent), ui(new Ui::TForm2), fmain(main) {
+  ui->setupUi(this);
+  Label1 = ui->Label1;
+  leveledit = ui->leveledit;
+  Label2 = ui->Label2;
+  fsedit = ui->fsedit;
+  Button1 = ui->Button1;
+  Button2 = ui->Button2;
+  GroupBox1 = ui->GroupBox1;
+  leftcheck = ui->leftcheck;
+  rightcheck = ui->rightcheck;
+  softonsetcheck = ui->softonsetcheck;
+  Label3 = ui->Label3;
+  soundcardcombo = ui->soundcardcombo;
+  Button3 = ui->Button3;
+
+  // An ordinary sizeable window with system menu, minimise and maximise buttons.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  substitute_missing_fonts(this);
+
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button1Click(Button1); }); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button2Click(Button2); }); });
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { guarded([this] { Button3Click(Button3); }); });
+}
+
+TForm2::~TForm2() = default;
+
+void TForm2::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  // Coming back from minimised is no new showing.
+  if (e->spontaneous()) return;
+  guarded([this] { FormShow(this); });
+}
+
+void TForm2::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+void TForm2::FormShow(QObject* /*Sender*/) {
+  fsedit->setText(QString::number(fmain.fs));
+  leveledit->setText(float_to_str(fmain.noiselevel));
+  leftcheck->setChecked(fmain.noiseplayleft);
+  rightcheck->setChecked(fmain.noiseplayright);
+  softonsetcheck->setChecked(fmain.softnoiseonset);
+  soundcardcombo->clear();
+  soundcardcombo->clearEditText();
+  soundcardcombo->addItem(default_soundcard_text);
+  fmain.MPCPlay1->read_devicenames();
+  soundcardcombo->addItems(fmain.MPCPlay1->Devicenames());
+  // Entry k + 1 is device k; a device number naming no entry selects nothing.
+  const long long entry = static_cast<long long>(fmain.MPCPlay1->DeviceID()) + 1;
+  if (entry >= 0 && entry < soundcardcombo->count()) {
+    soundcardcombo->setCurrentIndex(static_cast<int>(entry));
+  } else {
+    soundcardcombo->setCurrentIndex(-1);
+    soundcardcombo->clearEditText();
+  }
+  leveledit->setFocus(Qt::OtherFocusReason);
+}
+
+int32_t TForm2::selected_entry() const {
+  const int current = soundcardcombo->currentIndex();
+  const QString text = soundcardcombo->currentText();
+  if (current >= 0 && soundcardcombo->itemText(current) == text) return current;
+  return soundcardcombo->findText(text, Qt::MatchFixedString);
+}
+
+void TForm2::Button1Click(QObject* /*Sender*/) {
+  fmain.fs = str_to_int(fsedit->text());
+  fmain.noiselevel = str_to_float(leveledit->text());
+  fmain.noiseplayleft = leftcheck->isChecked();
+  fmain.noiseplayright = rightcheck->isChecked();
+  fmain.softnoiseonset = softonsetcheck->isChecked();
+  fmain.MPCPlay1->set_DeviceID(checked_sub(selected_entry(), 1));
+  fmain.save_settings(QString());
+  fmain.notify_play_state();
+  accept();
+}
+
+void TForm2::Button2Click(QObject* /*Sender*/) { reject(); }
+
+void TForm2::Button3Click(QObject* /*Sender*/) {
+  if (fonabout) {
+    fonabout();
+  } else if (fmain.CorvelAbout1 != nullptr) {
+    fmain.CorvelAbout1->showmodal(this);
+  }
+}
+
+}  // namespace murmelin

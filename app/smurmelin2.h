@@ -1,0 +1,96 @@
+// The settings dialog: edits the main window's five noise options and its player's output
+// device. It keeps no values of its own: every show loads the controls from the main window,
+// "&Ok" stores them back and saves the settings file.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace Ui {
+class TForm2;
+}
+
+namespace murmelin {
+
+class TForm1;
+
+// The first entry of the device list: the sound system's default output.
+inline const QString default_soundcard_text = QStringLiteral("System default soundcard");
+
+// Text to number as the dialog converts it. Surrounding blanks are ignored; the integer is
+// plain decimal with an optional sign; the float takes the user's locale decimal separator
+// (no group separators) and an optional exponent, and must be finite. Anything else raises
+// EConvertError with "''<text>'' is not a valid integer value" or
+// "'<text>' is not a valid floating point value".
+int32_t str_to_int(const QString& text);
+double str_to_float(const QString& text);
+// General decimal text: at most 15 significant digits, the locale's decimal separator.
+QString float_to_str(double value);
+
+class TForm2 : public QDialog {
+  Q_OBJECT
+public:
+  // Created hidden; reads and writes the options of main, which must outlive the dialog.
+  explicit TForm2(TForm1& main, QWidget* parent = nullptr);
+  ~TForm2() override;
+
+  // Handlers. Each may raise; the connections made by the dialog catch at their boundary.
+  // Loads the controls from the main window and the player.
+  void FormShow(QObject* Sender);
+  // "&Ok": stores the values in order, saves the settings file, closes. A text that does not
+  // convert or a failed save raises and leaves the dialog open; earlier steps stay done.
+  void Button1Click(QObject* Sender);
+  // "&Cancel": closes, changing nothing.
+  void Button2Click(QObject* Sender);
+  // "...": runs OnAbout when it is set, else shows the main window's about box above the
+  // dialog.
+  void Button3Click(QObject* Sender);
+
+  // What "..." runs instead of showing the main window's about box.
+  const std::function<void()>& OnAbout() const { return fonabout; }
+  void set_OnAbout(std::function<void()> handler) { fonabout = std::move(handler); }
+
+  QLabel* Label1 = nullptr;
+  QLineEdit* leveledit = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* fsedit = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QCheckBox* leftcheck = nullptr;
+  QCheckBox* rightcheck = nullptr;
+  QCheckBox* softonsetcheck = nullptr;
+  QLabel* Label3 = nullptr;
+  QComboBox* soundcardcombo = nullptr;
+  QPushButton* Button3 = nullptr;
+
+protected:
+  void showEvent(QShowEvent* e) override;
+  // Escape is bound to no button: it does not close the dialog.
+  void keyPressEvent(QKeyEvent* e) override;
+
+private:
+  // The selected entry: the current one while the text still names it, else the entry whose
+  // text the typed one matches (letter case ignored), else -1.
+  int32_t selected_entry() const;
+
+  std::unique_ptr<Ui::TForm2> ui;
+  TForm1& fmain;
+  std::function<void()> fonabout;
+};
+
+// The program's settings dialog.
+extern TForm2* Form2;
+
+}  // namespace murmelin

@@ -1,0 +1,51 @@
+// Window places in screen pixels, and the rule that keeps a window reachable on the desktop.
+#pragma once
+
+#include <cstdint>
+
+class QWidget;
+
+namespace murmelin {
+
+// A rectangle given by its left and top edge and its size.
+struct screen_rect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  friend bool operator==(const screen_rect&, const screen_rect&) = default;
+};
+
+// The place a window gets so that enough of it lies on the desktop, given its outer place and
+// the desktop's bounding rectangle. Four rules, in this order, each seeing the ones before:
+//   1. left beyond the desktop's right edge - 50      -> left = right edge - 50
+//   2. top beyond the desktop's bottom edge - 100     -> top = bottom edge - 100
+//   3. top + height above the desktop's top + 50      -> top = the desktop's top
+//   4. left + width left of the desktop's left + 100  -> left = desktop left - width + 100
+// The size never changes. All sums in checked 32-bit arithmetic: EIntOverflow instead of a
+// wrapped result.
+screen_rect kept_on_desktop(screen_rect window, const screen_rect& desktop);
+
+// The bounding rectangle of all screens.
+screen_rect desktop_rect();
+
+// A top-level window's place as the settings file keeps it: the top-left corner of its frame
+// and its outer size, in screen pixels.
+int32_t window_top(const QWidget& w);
+int32_t window_left(const QWidget& w);
+int32_t window_height(const QWidget& w);
+int32_t window_width(const QWidget& w);
+// Each setter changes only its own value and does nothing when the value is already there, so
+// a window that was never placed keeps being placed by the window system. The window's
+// minimum and maximum size still apply, and a coordinate beyond the largest window size that
+// the toolkit takes (QWIDGETSIZE_MAX) is brought to it, a negative size to 0.
+void set_window_top(QWidget& w, int32_t value);
+void set_window_left(QWidget& w, int32_t value);
+void set_window_height(QWidget& w, int32_t value);
+void set_window_width(QWidget& w, int32_t value);
+
+// Moves the window so that enough of it lies on the desktop (kept_on_desktop over all
+// screens). Given no window, does nothing.
+void keep_on_desktop(QWidget* form);
+
+}  // namespace murmelin
