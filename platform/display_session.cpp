@@ -1,5 +1,7 @@
 #include "display_session.h"
 
+#include "mpris.h"
+
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QList>
@@ -90,7 +92,7 @@ bool chosen_platform_reachable(const QByteArray& choice) {
 }  // namespace
 
 bool prepare_display_session() {
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(desktop_application_id));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(murmelin_desktop_entry));
 
   const QByteArray choice = qgetenv("QT_QPA_PLATFORM");
   bool reachable = false;

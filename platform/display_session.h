@@ -3,12 +3,9 @@
 
 namespace murmelin {
 
-// The application id: the name of the installed desktop entry and icon, and the app id that
-// Wayland compositors match windows with.
-inline constexpr char desktop_application_id[] = "com.briskodata.Murmelin";
-
-// Chooses Qt's windowing platform for this process and names the desktop entry. Call it before
-// the application object is created.
+// Chooses Qt's windowing platform for this process and names the installed desktop entry
+// (murmelin_desktop_entry), which Wayland compositors match windows with. Call it before the
+// application object is created.
 // - QT_QPA_PLATFORM set: that choice stands.
 // - Otherwise X11 when its display answers (on a Wayland session that is XWayland, where
 //   window places can be restored), with native Wayland as the fallback; Wayland alone when

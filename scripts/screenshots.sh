@@ -26,8 +26,9 @@ rig_require_commands Xvfb xdotool xwd pulseaudio pactl python3
 mkdir -p "$out" || { echo "cannot make $out" >&2; exit 1; }
 out=$(cd "$out" && pwd)
 
-PLAY_Y=18                    # the toolbar's buttons, client coordinates
-SETTINGS_X=${MURMELIN_SETTINGS_X:-95}
+# Client coordinates: "Settings..." in the main window, "Cancel" in the settings dialog.
+SETTINGS_X=87 SETTINGS_Y=18
+CANCEL_X=145 CANCEL_Y=167
 
 # capture WINDOW FILE: the window's contents as a PNG, written under a temporary name and
 # moved into place only when complete.
@@ -87,6 +88,7 @@ other_app_window() {
   return 1
 }
 has_other_app_window() { other_app_window >/dev/null; }
+rig_not_shown() { ! xdotool search --onlyvisible --pid "$RIG_APP_PID" 2>/dev/null | grep -qx "$1"; }
 
 rig_init screenshots
 rig_start_xvfb
@@ -98,12 +100,14 @@ rig_focus "$RIG_MAIN_WIN"
 sleep 1
 capture "$RIG_MAIN_WIN" "$out/screenshot-main.png"
 
-rig_click "$RIG_MAIN_WIN" "$SETTINGS_X" "$PLAY_Y"
+rig_click "$RIG_MAIN_WIN" "$SETTINGS_X" "$SETTINGS_Y"
 if rig_wait_until 10 has_other_app_window; then
   dialog=$(other_app_window)
   sleep 1
   capture "$dialog" "$out/screenshot-settings.png"
-  timeout 10 xdotool key --window "$dialog" Escape >/dev/null 2>&1 || true
+  rig_focus "$dialog"
+  rig_click "$dialog" "$CANCEL_X" "$CANCEL_Y"
+  rig_wait_until 10 rig_not_shown "$dialog" || rig_fail "the settings dialog did not close on \"Cancel\""
 else
   rig_log "\"Settings...\" opened no dialog; only the main window was taken"
 fi
