@@ -1,22 +1,47 @@
 # Murmelin: `make run` builds and starts the program, `make test` builds and runs every test.
-# Both install the Debian packages that are missing first.
+# Both install the Debian packages that are missing first: `make run` only what building and
+# running need, `make test` the test tools as well (scripts/install-deps.sh).
+#
+#   make install [PREFIX=/usr/local] [DESTDIR=]   installs the program and its desktop files
+#   make uninstall [PREFIX=/usr/local]            removes them again
+#   make package                                  builds build/release/package/murmelin_*.deb
 
-.PHONY: all deps release asan run test test-release test-asan bench clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+# The release tree serves both: a first configure for the program alone leaves the tests out,
+# so that `make run` needs no test tools; `make test` switches them on, and they stay on.
+RELEASE_CONFIGURE = cmake --preset release $(if $(wildcard build/release/CMakeCache.txt),,-DMURMELIN_BUILD_TESTS=OFF)
+INSTALL_TARGETS = --target Murmelin murmelin_desktop_files
+ABSOLUTE_PREFIX = case "$(PREFIX)" in /*) ;; *) echo "PREFIX must be an absolute path: $(PREFIX)" >&2; exit 2 ;; esac
+
+.PHONY: all deps deps-test deps-package program release asan run test test-release test-asan bench \
+        install uninstall package clean
 
 all: release
 
 deps:
 	@scripts/install-deps.sh
 
-release: deps
-	cmake --preset release
+deps-test:
+	@scripts/install-deps.sh --test
+
+deps-package:
+	@scripts/install-deps.sh --package
+
+program: deps
+	$(RELEASE_CONFIGURE)
+	cmake --build --preset release --target Murmelin
+
+release: deps-test
+	cmake --preset release -DMURMELIN_BUILD_TESTS=ON
 	cmake --build --preset release
 
-asan: deps
-	cmake --preset asan
+asan: deps-test
+	cmake --preset asan -DMURMELIN_BUILD_TESTS=ON
 	cmake --build --preset asan
 
-run: release
+run: program
 	./build/release/app/Murmelin
 
 test-release: release
@@ -35,6 +60,29 @@ test: release asan
 
 bench: release
 	bench/run_all.sh
+
+# Installing under a prefix that is not ours to write (the default /usr/local) goes through
+# sudo; the build itself never does.
+install: deps
+	@$(ABSOLUTE_PREFIX)
+	$(RELEASE_CONFIGURE)
+	cmake --build --preset release $(INSTALL_TARGETS)
+	@dest="$(DESTDIR)$(PREFIX)"; as_root=; \
+	while [ ! -e "$$dest" ]; do dest=$$(dirname "$$dest"); done; \
+	if [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
+	$$as_root env DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)" --strip
+
+uninstall:
+	@$(ABSOLUTE_PREFIX)
+	@test -f build/release/uninstall.cmake || $(RELEASE_CONFIGURE) >/dev/null
+	@dest="$(DESTDIR)$(PREFIX)"; as_root=; \
+	if [ -e "$$dest" ] && [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
+	$$as_root env DESTDIR="$(DESTDIR)" cmake -DPREFIX="$(PREFIX)" -P build/release/uninstall.cmake
+
+package: deps-package
+	$(RELEASE_CONFIGURE)
+	cmake --build --preset release $(INSTALL_TARGETS)
+	cpack --config build/release/CPackConfig.cmake -G DEB -B build/release/package
 
 clean:
 	rm -rf build

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "application.h"
+#include "display_session.h"
 #include "error_boundary.h"
 #include "mpris.h"
 #include "sdbra.h"
@@ -14,6 +15,9 @@
 
 int main(int /*argc*/, char** argv) {
   using namespace murmelin;
+
+  // Without a desktop session Qt would abort; say so plainly instead.
+  if (!prepare_display_session()) return 1;
 
   // Each run plays a different noise sequence.
   seed_random_source();

@@ -1,27 +1,70 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Murmelin need.
-# Idempotent: installs only what is missing; works as root or through sudo.
+# Installs the Debian packages Murmelin needs, in two sets:
+#
+#   scripts/install-deps.sh          what building and running need (make run, make install)
+#   scripts/install-deps.sh --package   that plus what building the .deb needs (make package)
+#   scripts/install-deps.sh --test   that plus the test and benchmark tools and the servers of
+#                                    the end-to-end rig (make test)
+#   --list with any of these prints the set, one package a line, and installs nothing
+#
+# The first set never holds a sound server or a test tool: on a desktop the sound server is
+# the system's own (PipeWire or PulseAudio), and a second one would compete with it.
+# Idempotent and quiet: installs only what is missing; works as root or through sudo.
 set -euo pipefail
 
-packages=(
+build_run=(
   # toolchain
   g++ cmake ninja-build make pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libsdl2-dev
   libpulse-dev   # the sound-server output (libpulse0 at run time)
-  # tests and benchmarks
+  # at run time: the X11 and Wayland platform plugins of Qt
+  qt6-qpa-plugins qt6-wayland
+)
+
+test_tools=(
+  # unit tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
-  x11-apps  # xwd: screenshots of the about box check
+  x11-apps  # xwd: screenshots of the about box check and scripts/screenshots.sh
   libsox-fmt-pulse   # SoX's play straight to the sound server, the benchmark's anchor
   fonts-dejavu-core
   python3
   # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
   dbus-daemon dbus-bin
+  # checks of the installed files
+  desktop-file-utils appstream man-db groff-base
 )
+
+package_tools=(
+  dpkg-dev file
+)
+
+usage() { echo "usage: $0 [--package | --test] [--list]" >&2; exit 2; }
+
+with_tests=0
+with_package=0
+list_only=0
+for arg in "$@"; do
+  case $arg in
+    --test) with_tests=1; with_package=1 ;;
+    --package) with_package=1 ;;
+    --list) list_only=1 ;;
+    *) usage ;;
+  esac
+done
+
+packages=("${build_run[@]}")
+if [ "$with_package" -eq 1 ]; then packages+=("${package_tools[@]}"); fi
+if [ "$with_tests" -eq 1 ]; then packages+=("${test_tools[@]}"); fi
+
+if [ "$list_only" -eq 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
