@@ -9,8 +9,10 @@
 #  - an overload (level +10 dB set through the settings dialog) stops playback and opens the
 #    dialog: "Stopped", no stream, no inhibitor; Play over MPRIS while the dialog is open
 #    changes nothing, and once it is closed Play starts again;
-#  - with --lost-server: a sound server that goes away while playing leaves no inhibitor
-#    behind once the program has noticed (PlaybackStatus "Stopped", every inhibitor closed).
+#  - closing the window while playing closes the inhibitor before the program ends; with
+#    --lost-server instead: a sound server that goes away while playing leaves no inhibitor
+#    behind once the program has noticed, and the next Play stops;
+#  - without any sound output, Play fails with the open error and holds no inhibitor.
 #
 #   tests/e2e/e2e_desktop_bus.sh [--app BINARY] [--tools DIR] [--lost-server]
 #
@@ -257,13 +259,17 @@ if [ $LOST_SERVER = 1 ]; then
   rig_wait_until 10 status_is Playing || rig_fail "lost server: PlaybackStatus is \"$(status)\" while playing"
   rig_wait_until 10 portal_inhibits_are $(( inhibits + 1 )) || rig_fail "lost server: no inhibitor asked for after PlayPause"
   rig_stop_pulse
-  lost_server_noticed() { status_is Stopped && portal_active_is 0; }
-  rig_wait_until 20 lost_server_noticed \
-    || rig_fail "lost server: 20 s after the server ended PlaybackStatus is \"$(status)\" and $(portal_active) inhibitors are held"
+  rig_wait_until 20 portal_active_is 0 \
+    || rig_fail "lost server: $(portal_active) inhibitors held 20 s after the server ended (PlaybackStatus \"$(status)\")"
   rig_app_running || rig_fail "lost server: the program ended when the sound server went away"
-  # An error message about the lost server may be up; it is dismissed before closing.
+  rig_log "lost server: inhibitor closed, PlaybackStatus \"$(status)\""
+  # The error about the lost server is dismissed; the next Play stops.
   if rig_has_other_window; then rig_key "$(rig_other_window)" Return; fi
   rig_wait_until 15 rig_no_other_window || rig_fail "lost server: the message box did not close on Return"
+  rig_focus "$RIG_MAIN_WIN"
+  if status_is Playing; then rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y; fi
+  rig_wait_until 10 status_is Stopped || rig_fail "lost server: PlaybackStatus is \"$(status)\" after Play stopped"
+  portal_active_is 0 || rig_fail "lost server: $(portal_active) inhibitors held after Play stopped"
   rig_log "lost server: PASS"
 else
   # ---- the window closed while playing: the inhibitor is closed before the program goes,
@@ -277,4 +283,29 @@ fi
 quit_app
 rig_wait_until 10 portal_active_is 0 || rig_fail "$(portal_active) inhibitors left after the program ended"
 [ "$(portal_count dropped)" = 0 ] || rig_fail "the program ended holding an inhibitor: $(grep '^dropped ' "$PORTAL_LOG")"
+
+# ---- 5. no sound output at all: Play fails with the open error, and no inhibitor is held
+# while its message box is up, though the window waits for the next press to stop.
+rig_log "no sound output: Play"
+[ -z "$RIG_PULSE_PID" ] || rig_stop_pulse
+: > "$RIG_DIR/asound.conf"
+export ALSA_CONFIG_PATH="$RIG_DIR/asound.conf"
+export PIPEWIRE_REMOTE="$RIG_DIR/no-pipewire"
+export JACK_NO_START_SERVER=1
+inhibits=$(portal_count inhibit)
+rig_start_app "$RIG_APP"
+rig_find_main_window 30
+rig_focus "$RIG_MAIN_WIN"
+rig_wait_until 15 mpris_on_bus || rig_fail "no sound output: $MPRIS_NAME is not on the bus"
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 20 rig_has_other_window || rig_fail "no sound output: no message box 20 s after Play"
+rig_wait_until 10 portal_active_is 0 \
+  || rig_fail "no sound output: $(portal_active) inhibitors held while the open error is shown"
+rig_key "$(rig_other_window)" Return
+rig_wait_until 15 rig_no_other_window || rig_fail "no sound output: the message box did not close on Return"
+rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+rig_wait_until 10 status_is Stopped || rig_fail "no sound output: PlaybackStatus is \"$(status)\" after Play stopped"
+portal_active_is 0 || rig_fail "no sound output: $(portal_active) inhibitors held after Play stopped"
+rig_log "no sound output: $(( $(portal_count inhibit) - inhibits )) inhibitors asked for and closed"
+quit_app
 rig_log "PASS"
