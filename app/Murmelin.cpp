@@ -60,6 +60,13 @@ int main(int /*argc*/, char** argv) {
     m->set_playing(playing);
     s->set_active(playing);
   });
+  // An error while playing (a device that cannot be opened, a sound server gone) leaves the
+  // window playing until the next press of "Play", but no noise plays: the inhibitor goes
+  // before the error is shown.
+  set_exception_reporter([&app, s = no_sleep.get()](const std::exception& e) {
+    s->set_active(false);
+    app.ShowException(e);
+  });
 
   // The loop shows the main window; closing it ends the program. Nothing is saved at exit.
   form1->show();
@@ -68,6 +75,7 @@ int main(int /*argc*/, char** argv) {
   // never told anything after them.
   guarded([&form1] { form1->set_playing(false); });
   mpris.reset();
+  set_exception_reporter([&app](const std::exception& e) { app.ShowException(e); });
   no_sleep.reset();
   form1->set_settings_dialog(nullptr);
   Form2 = nullptr;

@@ -12,6 +12,7 @@ RIG_BYTES_PER_SECOND=$((RIG_SAMPLE_RATE * 4))   # s16le stereo
 RIG_SINK=testsink
 RIG_PIDS=()            # started processes, stopped in reverse order
 RIG_PULSE_PID=
+RIG_BUS_PID=
 RIG_XVFB_PID=
 RIG_PAREC_PID=
 RIG_APP_PID=
@@ -162,6 +163,47 @@ rig_start_pulse() {
   sinks=$(rig_pactl list short sinks | awk '{print $2}' | tr '\n' ' ')
   [ "$sinks" = "$RIG_SINK " ] || rig_fail "expected the null sink as the only output, found: $sinks"
   rig_log "PulseAudio up, sinks: $sinks"
+}
+
+# Ends the sound server while its clients still use it, as `pulseaudio -k` does (SIGTERM;
+# the rig's server keeps no pid file for -k to find).
+rig_stop_pulse() {
+  rig_stop "$RIG_PULSE_PID" TERM 10
+  RIG_PULSE_PID=
+}
+
+# Starts a private session bus and exports DBUS_SESSION_BUS_ADDRESS: a dbus-daemon whose
+# configuration in the private folder lets only this user in and starts no services, so a
+# name nobody owns is unknown at once. Its socket lives in the private folder.
+rig_start_session_bus() {
+  local conf="$RIG_DIR/session-bus.conf" addr="$RIG_DIR/session-bus.address"
+  cat > "$conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$RIG_DIR/session-bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  : > "$addr"
+  dbus-daemon --config-file="$conf" --nofork --nopidfile --nosyslog --print-address=3 \
+    3>"$addr" >"$RIG_LOGS/dbus.log" 2>&1 &
+  RIG_BUS_PID=$!
+  RIG_PIDS+=("$RIG_BUS_PID")
+  rig_wait_until 10 grep -q . "$addr" || rig_fail "dbus-daemon did not report its address within 10 s"
+  export DBUS_SESSION_BUS_ADDRESS
+  DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$addr")
+  unset DBUS_STARTER_ADDRESS DBUS_STARTER_BUS_TYPE
+  rig_wait_until 10 timeout 5 dbus-send --session --dest=org.freedesktop.DBus --print-reply \
+    /org/freedesktop/DBus org.freedesktop.DBus.GetId >/dev/null \
+    || rig_fail "the private session bus does not answer"
+  rig_log "session bus $DBUS_SESSION_BUS_ADDRESS"
 }
 
 # Number of playback streams open on the sound server; fails when the server does not answer.
