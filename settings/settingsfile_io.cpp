@@ -129,7 +129,9 @@ void write_file_bytes(const QString& path, const std::string& name, const QByteA
 
   QSaveFile f(target);
   f.setDirectWriteFallback(true);  // a writable file in a folder that takes no new files
-  if (!f.open(QIODevice::WriteOnly))
+  // Unbuffered: a buffered write of a small file fails only in commit's flush, and the save
+  // file then loses that error and replaces the previous file with a truncated one.
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
     throw EInOutError("Unable to create file " + name + ": " + f.errorString().toStdString());
   if (f.write(bytes) != bytes.size()) {
     const std::string reason = f.errorString().toStdString();
