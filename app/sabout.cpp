@@ -46,8 +46,10 @@ constexpr int picture_offset = 4;
 constexpr int picture_width = 153;
 constexpr int picture_height = 225;
 constexpr int icon_size = 32;
-// The least room kept above the title when it grows.
+// The least room kept above the title when it grows, and beside a line that widens the
+// text column.
 constexpr int title_min_top = 8;
+constexpr int column_padding = 6;
 
 const QString corvel_text = QStringLiteral("A Corvel application");
 
@@ -436,7 +438,7 @@ void TAbout::fit_to_texts() {
   const QList<QLabel*> wrapped = {compiledatelabel, extralabel, memorylabel};
   int column = label_width;
   for (QLabel* l : one_line) {
-    if (!l->isHidden()) column = std::max(column, label_room(*l).width());
+    if (!l->isHidden()) column = std::max(column, label_room(*l).width() + 2 * column_padding);
   }
   const int wider = column - label_width;
 
