@@ -11,12 +11,14 @@
 #include <QImage>
 #include <QList>
 #include <QPixmap>
+#include <QRect>
 #include <QRgb>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "TComponent.h"
 
@@ -191,6 +193,18 @@ protected:
 private:
   void okbutton_click();
   void centre_on_screen(QWidget* above);
+  // Grows the labels, the button and the dialog from their places at construction so that
+  // every shown text fits in its font: the text column widens, a taller line pushes what is
+  // below it down (the title first takes the room above it), and nothing ever shrinks below
+  // the places at construction. Runs at every showing.
+  void fit_to_texts();
+
+  struct described_place {
+    QWidget* control;
+    QRect place;
+  };
+  std::vector<described_place> fplaces;
+  QSize fdescribed_size;
 };
 
 class TCorvelAbout : public TAbout {

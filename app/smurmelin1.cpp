@@ -4,10 +4,16 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFont>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
+#include <QPalette>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
+#include <cmath>
 
 #include "application.h"
 #include "checked_int.h"
@@ -28,6 +34,18 @@ namespace {
 
 constexpr int toolbar_height = 36;
 constexpr int toolbutton_width = 58;
+constexpr int toolbutton_border = 1;
+// The image above the caption and the room the style keeps between them.
+constexpr int toolbutton_icon = 16;
+constexpr int toolbutton_icon_gap = 4;
+// The window's client area at the least, and the room kept below the label when it grows.
+constexpr int client_width = 239;
+constexpr int client_height = 78;
+constexpr int label_bottom_margin = 8;
+// The captions' colour and the least luminance of a window colour that the gradient starts
+// from; black text has 11:1 contrast on that.
+constexpr const char* toolbar_caption_colour = "rgb(0, 0, 0)";
+constexpr double min_start_luminance = 0.5;
 constexpr const char* text_stopped = "Press play to play pink noise";
 constexpr const char* text_playing = "Playing pink noise";
 constexpr const char* text_overload = "Overload, reduce level!";
@@ -49,21 +67,51 @@ std::string to_8bit(const QString& s) { return s.toStdString(); }
 QString from_8bit(const std::string& s) { return QString::fromStdString(s); }
 
 // The toolbar's look: a horizontal gradient from the window colour to pink, hot-tracked
-// buttons in light grey and checked buttons drawn pressed.
-QString toolbar_style(const QColor& start) {
+// buttons in light grey and checked buttons drawn pressed. The look stays light in every
+// colour scheme: a dark window colour gives way to white at the start of the gradient, and
+// the captions are drawn in a fixed dark colour that reads on every one of these backgrounds
+// (at least 10:1 on the pink end, the darkest of them). The window's font is part of the
+// sheet: a widget with a style sheet keeps the font it had when the sheet was applied and
+// would not follow the window's later ones.
+QString toolbar_style(const QColor& start, const QFont& font) {
+  const QString size = font.pointSizeF() > 0 ? QString::number(font.pointSizeF()) + QStringLiteral("pt")
+                                              : QString::number(font.pixelSize()) + QStringLiteral("px");
+  const QString caption_font =
+      QStringLiteral("font-family: \"%1\"; font-size: %2; font-weight: %3; font-style: %4;")
+          .arg(font.family(), size)
+          .arg(font.weight())
+          .arg(QLatin1String(font.italic() ? "italic" : "normal"));
   return QStringLiteral(
              "QToolBar#ToolBar1 { border: 0px; padding: 0px; spacing: 0px;"
              " background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1,"
              " stop:1 rgb(255, 155, 207)); }"
-             "QToolBar#ToolBar1 QToolButton { border: 1px solid transparent; padding: 0px;"
-             " margin: 0px; background: transparent; }"
+             "QToolBar#ToolBar1 QToolButton { border: %2px solid transparent; padding: 0px;"
+             " margin: 0px; background: transparent; color: %3; %4 }"
              "QToolBar#ToolBar1 QToolButton:hover { background: rgb(228, 228, 228);"
-             " border: 1px solid rgb(190, 190, 190); }"
+             " border: %2px solid rgb(190, 190, 190); color: %3; }"
              "QToolBar#ToolBar1 QToolButton:checked, QToolBar#ToolBar1 QToolButton:pressed {"
-             " background: rgb(214, 214, 214); border-top: 1px solid rgb(128, 128, 128);"
-             " border-left: 1px solid rgb(128, 128, 128); border-right: 1px solid white;"
-             " border-bottom: 1px solid white; }")
-      .arg(start.name());
+             " background: rgb(214, 214, 214); border-top: %2px solid rgb(128, 128, 128);"
+             " border-left: %2px solid rgb(128, 128, 128); border-right: %2px solid white;"
+             " border-bottom: %2px solid white; color: %3; }")
+      .arg(start.name())
+      .arg(toolbutton_border)
+      .arg(QLatin1String(toolbar_caption_colour), caption_font);
+}
+
+// Relative luminance as the WCAG defines it: 0 for black, 1 for white.
+double relative_luminance(const QColor& c) {
+  const auto channel = [](double v) {
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  const QColor rgb = c.toRgb();
+  return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) +
+         0.0722 * channel(rgb.blueF());
+}
+
+// Where the gradient starts: the window colour while it is light, else white.
+QColor gradient_start(const QPalette& palette) {
+  const QColor base = palette.color(QPalette::Base);
+  return relative_luminance(base) >= min_start_luminance ? base : QColor(Qt::white);
 }
 
 }  // namespace
@@ -84,7 +132,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
 
   // Toolbar: docked at the top, as high as its buttons, no handle and no menu to hide it.
   ToolBar1->toggleViewAction()->setVisible(false);
-  ToolBar1->setStyleSheet(toolbar_style(palette().color(QPalette::Base)));
+  substitute_missing_fonts(this);
+  apply_toolbar_style();
   if (ToolBar1->layout() != nullptr) {
     ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
     ToolBar1->layout()->setSpacing(0);
@@ -92,17 +141,37 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   for (QAction* a : {Playaction, settingsaction}) {
     if (QWidget* button = ToolBar1->widgetForAction(a)) {
       button->setFixedSize(toolbutton_width, toolbar_height);
+      button->installEventFilter(this);
     }
   }
   ToolBar1->setFixedHeight(toolbar_height);
-
-  substitute_missing_fonts(this);
+  Label1->installEventFilter(this);
   Label1->adjustSize();
+
+  // Keys: Space and the media play keys run "Play" as its button does; holding a key down
+  // does not flip playback on and off. X11 reports the usual play/pause key as the play key,
+  // so that one toggles too. The media pause and stop keys only stop.
+  Playaction->setShortcuts({QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_MediaTogglePlayPause),
+                            QKeySequence(Qt::Key_MediaPlay)});
+  Playaction->setAutoRepeat(false);
+  stopaction = new QAction(QStringLiteral("Stop"), this);
+  stopaction->setShortcuts({QKeySequence(Qt::Key_MediaPause), QKeySequence(Qt::Key_MediaStop)});
+  stopaction->setAutoRepeat(false);
+  addAction(stopaction);
+  // The desktop's preferences key where it has one, and Ctrl+, where it has none.
+  QList<QKeySequence> preferences = QKeySequence::keyBindings(QKeySequence::Preferences);
+  const QKeySequence fallback(Qt::CTRL | Qt::Key_Comma);
+  if (!preferences.contains(fallback)) preferences.append(fallback);
+  settingsaction->setShortcuts(preferences);
+  settingsaction->setAutoRepeat(false);
 
   connect(Playaction, &QAction::triggered, this,
           [this] { guarded([this] { PlayactionExecute(Playaction); }); });
   connect(settingsaction, &QAction::triggered, this,
           [this] { guarded([this] { settingsactionExecute(settingsaction); }); });
+  connect(stopaction, &QAction::triggered, this, [this] {
+    if (fplaying) Playaction->trigger();
+  });
 
   // Components, configured as the window describes them, then told they are loaded.
   MPCPlay1 = new TMPCPlay(this);
@@ -124,6 +193,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   QOBFile1->set_FileVersion("0.0");
   CorvelAbout1 = new_CorvelAbout1(this);
   loaded_components();
+  fit_to_texts();
 }
 
 // The player stops its device itself when it goes with the window.
@@ -137,6 +207,79 @@ bool TForm1::event(QEvent* e) {
     guarded([this] { FormActivate(this); });
   }
   return result;
+}
+
+void TForm1::changeEvent(QEvent* e) {
+  QMainWindow::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange) {
+    apply_toolbar_style();
+  } else if (e->type() == QEvent::FontChange) {
+    apply_toolbar_style();
+    fit_to_texts();
+  } else if (e->type() == QEvent::StyleChange) {
+    fit_to_texts();
+  }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+  // The label and the toolbar buttons may have fonts of their own. A control takes in its new
+  // font after this filter has seen the change, so it is measured once the change is through.
+  if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && !ffit_posted) {
+    ffit_posted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          ffit_posted = false;
+          fit_to_texts();
+        },
+        Qt::QueuedConnection);
+  }
+  return QMainWindow::eventFilter(watched, e);
+}
+
+void TForm1::apply_toolbar_style() {
+  // The window resource sets the font before the toolbar is taken over.
+  if (ToolBar1 == nullptr) return;
+  const QString style = toolbar_style(gradient_start(palette()), font());
+  // Setting the same sheet again would restyle the toolbar for nothing.
+  if (ToolBar1->styleSheet() != style) ToolBar1->setStyleSheet(style);
+}
+
+void TForm1::fit_to_texts() {
+  if (ToolBar1 == nullptr || Label1 == nullptr) return;
+  Label1->adjustSize();
+  int button_w = toolbutton_width;
+  int button_h = toolbar_height;
+  const QList<QAction*> actions = {Playaction, settingsaction};
+  for (QAction* a : actions) {
+    const QWidget* b = ToolBar1->widgetForAction(a);
+    if (b == nullptr) continue;
+    // The caption under the image, inside the border, on one line.
+    const QFontMetrics fm = b->fontMetrics();
+    button_w = std::max(button_w, fm.horizontalAdvance(a->iconText()) + 2 * toolbutton_border);
+    button_h = std::max(button_h, toolbutton_icon + toolbutton_icon_gap + fm.height() +
+                                      2 * toolbutton_border);
+  }
+  for (QAction* a : actions) {
+    if (QWidget* b = ToolBar1->widgetForAction(a)) {
+      if (b->size() != QSize(button_w, button_h)) b->setFixedSize(button_w, button_h);
+    }
+  }
+  if (ToolBar1->height() != button_h || ToolBar1->minimumHeight() != button_h)
+    ToolBar1->setFixedHeight(button_h);
+
+  // Every text the label shows, so the window does not change with the play state.
+  const QFontMetrics fm = Label1->fontMetrics();
+  int label_w = Label1->sizeHint().width();
+  for (const char* t : {text_stopped, text_playing, text_overload}) {
+    label_w = std::max(label_w, fm.horizontalAdvance(QString::fromLatin1(t)));
+  }
+  const int label_h = std::max(Label1->sizeHint().height(), fm.height());
+  const int w = std::max({client_width, static_cast<int>(actions.size()) * button_w,
+                          Label1->x() + label_w});
+  const int h = std::max(client_height, button_h + Label1->y() + label_h + label_bottom_margin);
+  if (minimumSize() != QSize(w, h)) setMinimumSize(w, h);
+  if (width() < w || height() < h) resize(std::max(width(), w), std::max(height(), h));
 }
 
 void TForm1::FormActivate(QObject* /*Sender*/) {
@@ -317,7 +460,7 @@ void TForm1::load_settings(const QString& fname) {
 
 void TForm1::set_label_text(const QString& text) {
   Label1->setText(text);
-  Label1->adjustSize();
+  fit_to_texts();
 }
 
 void TForm1::show_settings_dialog() {

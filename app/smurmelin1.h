@@ -80,6 +80,8 @@ public:
   QToolBar* ToolBar1 = nullptr;
   QAction* Playaction = nullptr;
   QAction* settingsaction = nullptr;
+  // The media pause and stop keys: stop playback through Playaction when it plays.
+  QAction* stopaction = nullptr;
   QLabel* Label1 = nullptr;
   TImageList ImageList1{16, 16};
 
@@ -89,6 +91,8 @@ public:
 
 protected:
   bool event(QEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
   friend struct form1_test_access;
@@ -108,6 +112,11 @@ private:
   bool stored(const std::string& section, const std::string& key) const;
   void set_label_text(const QString& text);
   void show_settings_dialog();
+  // The toolbar's look for the present palette.
+  void apply_toolbar_style();
+  // Grows the toolbar buttons, the toolbar and the window so that the captions and every text
+  // the label shows fit in their fonts; never below the described sizes.
+  void fit_to_texts();
 
   // The generator: onset fields and the pink filter bank.
   tpinknoise pinknoise;
@@ -117,6 +126,7 @@ private:
   bool fplaying = false;
   std::vector<play_state_listener> flisteners;
   bool activated = false;
+  bool ffit_posted = false;
 };
 
 // The program's main window.

@@ -9,7 +9,9 @@
 #include <QRegularExpression>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 #include "checked_int.h"
@@ -17,6 +19,7 @@
 #include "exceptions.h"
 #include "fonts.h"
 #include "smurmelin1.h"
+#include "text_fit.h"
 #include "ui_smurmelin2.h"
 
 namespace murmelin {
@@ -84,6 +87,13 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   substitute_missing_fonts(this);
+  fdescribed_size = size();
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           Label1, leveledit, Label2, fsedit, Button1, Button2, GroupBox1, leftcheck, rightcheck,
+           softonsetcheck, Label3, soundcardcombo, Button3}) {
+    fplaces.push_back({w, w->geometry()});
+    w->installEventFilter(this);
+  }
 
   connect(Button1, &QPushButton::clicked, this,
           [this] { guarded([this] { Button1Click(Button1); }); });
@@ -99,7 +109,80 @@ void TForm2::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   // Coming back from minimised is no new showing.
   if (e->spontaneous()) return;
+  fit_to_texts();
   guarded([this] { FormShow(this); });
+}
+
+void TForm2::changeEvent(QEvent* e) {
+  QDialog::changeEvent(e);
+  if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && isVisible())
+    fit_to_texts();
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* e) {
+  // A control takes in its new font after this filter has seen the change, so it is measured
+  // once the change is through.
+  if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && !ffit_posted) {
+    ffit_posted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          ffit_posted = false;
+          if (isVisible()) fit_to_texts();
+        },
+        Qt::QueuedConnection);
+  }
+  return QDialog::eventFilter(watched, e);
+}
+
+void TForm2::fit_to_texts() {
+  // Measured at the described places: a push button's frame depends on its size.
+  for (const described_place& p : fplaces) p.control->setGeometry(p.place);
+  std::vector<QSize> needs;
+  for (const described_place& p : fplaces) needs.push_back(text_room(*p.control));
+
+  // First try: each control grows to the right and down where it is.
+  std::vector<QRect> grown;
+  for (std::size_t i = 0; i < fplaces.size(); ++i) {
+    const QRect& r = fplaces[i].place;
+    grown.emplace_back(r.topLeft(), r.size().expandedTo(needs[i]));
+  }
+  bool fits = true;
+  for (std::size_t i = 0; i < fplaces.size() && fits; ++i) {
+    const QWidget* parent = fplaces[i].control->parentWidget();
+    const QSize room = parent == this ? fdescribed_size : parent->size();
+    if (!QRect(QPoint(0, 0), room).contains(grown[i])) fits = false;
+    for (std::size_t j = 0; j < fplaces.size() && fits; ++j) {
+      if (j != i && fplaces[j].control->parentWidget() == parent && grown[i].intersects(grown[j]))
+        fits = false;
+    }
+  }
+  QSize window = fdescribed_size;
+  if (!fits) {
+    // Second try: every place and size stretched by the largest shortfall in each direction,
+    // so the controls keep their arrangement.
+    double sx = 1.0;
+    double sy = 1.0;
+    for (std::size_t i = 0; i < fplaces.size(); ++i) {
+      const QRect& r = fplaces[i].place;
+      // One pixel more than the need, which rounding the places may take away again.
+      if (needs[i].width() > r.width())
+        sx = std::max(sx, double(needs[i].width() + 1) / std::max(1, r.width()));
+      if (needs[i].height() > r.height())
+        sy = std::max(sy, double(needs[i].height() + 1) / std::max(1, r.height()));
+    }
+    const auto x = [sx](int v) { return static_cast<int>(std::ceil(v * sx)); };
+    const auto y = [sy](int v) { return static_cast<int>(std::ceil(v * sy)); };
+    for (std::size_t i = 0; i < fplaces.size(); ++i) {
+      const QRect& r = fplaces[i].place;
+      const QPoint at(x(r.left()), y(r.top()));
+      const QSize size(x(r.left() + r.width()) - at.x(), y(r.top() + r.height()) - at.y());
+      grown[i] = QRect(at, size.expandedTo(needs[i]));
+    }
+    window = QSize(x(fdescribed_size.width()), y(fdescribed_size.height()));
+  }
+  for (std::size_t i = 0; i < fplaces.size(); ++i) fplaces[i].control->setGeometry(grown[i]);
+  if (width() < window.width() || height() < window.height()) resize(size().expandedTo(window));
 }
 
 void TForm2::keyPressEvent(QKeyEvent* e) {

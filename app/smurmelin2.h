@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -79,11 +80,26 @@ protected:
   void showEvent(QShowEvent* e) override;
   // Escape is bound to no button: it does not close the dialog.
   void keyPressEvent(QKeyEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
   // The selected entry: the current one while the text still names it, else the entry whose
   // text the typed one matches (letter case ignored), else -1.
   int32_t selected_entry() const;
+  // Gives every control at least the room its text needs in its font, from the described
+  // places: in place where that overlaps nothing and stays inside the window, else with the
+  // whole layout stretched until every control has its room. Runs when the dialog is shown
+  // and when a font changes while it shows; the window grows, never shrinks.
+  void fit_to_texts();
+
+  struct described_place {
+    QWidget* control;
+    QRect place;
+  };
+  std::vector<described_place> fplaces;
+  QSize fdescribed_size;
+  bool ffit_posted = false;
 
   std::unique_ptr<Ui::TForm2> ui;
   TForm1& fmain;
