@@ -19,6 +19,7 @@
 #include "checked_int.h"
 #include "error_boundary.h"
 #include "fonts.h"
+#include "text_fit.h"
 #include "modal_seam.h"
 #include "ui_smurmelin1.h"
 #include "window_place.h"
@@ -222,18 +223,8 @@ void TForm1::changeEvent(QEvent* e) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
-  // The label and the toolbar buttons may have fonts of their own. A control takes in its new
-  // font after this filter has seen the change, so it is measured once the change is through.
-  if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && !ffit_posted) {
-    ffit_posted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          ffit_posted = false;
-          fit_to_texts();
-        },
-        Qt::QueuedConnection);
-  }
+  // The label and the toolbar buttons may have fonts of their own.
+  refit_after_change(*this, *e, ffit_posted, [this] { fit_to_texts(); });
   return QMainWindow::eventFilter(watched, e);
 }
 

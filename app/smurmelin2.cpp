@@ -120,18 +120,9 @@ void TForm2::changeEvent(QEvent* e) {
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* e) {
-  // A control takes in its new font after this filter has seen the change, so it is measured
-  // once the change is through.
-  if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && !ffit_posted) {
-    ffit_posted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          ffit_posted = false;
-          if (isVisible()) fit_to_texts();
-        },
-        Qt::QueuedConnection);
-  }
+  refit_after_change(*this, *e, ffit_posted, [this] {
+    if (isVisible()) fit_to_texts();
+  });
   return QDialog::eventFilter(watched, e);
 }
 

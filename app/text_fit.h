@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,8 +18,25 @@
 #include <QStyleOption>
 
 #include <algorithm>
+#include <functional>
 
 namespace murmelin {
+
+// For an event filter on a window's controls: after a font or style change of a control, runs
+// fit from the event loop, once the change is through (a control takes in its new font after
+// the filter has seen the change). Changes in a row give one run; posted keeps that state.
+inline void refit_after_change(QObject& window, const QEvent& e, bool& posted,
+                               std::function<void()> fit) {
+  if ((e.type() != QEvent::FontChange && e.type() != QEvent::StyleChange) || posted) return;
+  posted = true;
+  QMetaObject::invokeMethod(
+      &window,
+      [&posted, fit = std::move(fit)] {
+        posted = false;
+        fit();
+      },
+      Qt::QueuedConnection);
+}
 
 // The text as drawn: "&x" marks an accelerator and draws as "x", "&&" draws as "&".
 inline QString without_mnemonic(const QString& text) {
