@@ -81,16 +81,15 @@ QLabel* make_label(QWidget* parent, bool wrap) {
 
 int bottom_of(const QWidget* w) { return w->y() + w->height(); }
 
-uint32_t read_u32(const QByteArray& b, int at) {
-  uint32_t v;
-  std::memcpy(&v, b.constData() + at, 4);
-  return qFromLittleEndian(v);
+// Little-endian fields of the bitmap; a field beyond the data raises.
+uint32_t read_le(const QByteArray& b, int at, int size) {
+  if (at < 0 || size > b.size() - at) throw EConvertError("Bitmap resource too short for its header");
+  uint32_t v = 0;
+  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b.at(at + i));
+  return v;
 }
-uint16_t read_u16(const QByteArray& b, int at) {
-  uint16_t v;
-  std::memcpy(&v, b.constData() + at, 2);
-  return qFromLittleEndian(v);
-}
+uint32_t read_u32(const QByteArray& b, int at) { return read_le(b, at, 4); }
+uint16_t read_u16(const QByteArray& b, int at) { return static_cast<uint16_t>(read_le(b, at, 2)); }
 void write_u32(QByteArray& b, int at, uint32_t v) {
   v = qToLittleEndian(v);
   std::memcpy(b.data() + at, &v, 4);

@@ -45,16 +45,14 @@ private:
 
 const QLocale german(QLocale::German, QLocale::Germany);
 
-uint32_t u32(const QByteArray& b, int at) {
-  uint32_t v;
-  std::memcpy(&v, b.constData() + at, 4);
-  return qFromLittleEndian(v);
+uint32_t le(const QByteArray& b, int at, int size) {
+  if (at < 0 || size > b.size() - at) return 0xFFFFFFFFu;  // beyond the data: no valid field
+  uint32_t v = 0;
+  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b.at(at + i));
+  return v;
 }
-uint16_t u16(const QByteArray& b, int at) {
-  uint16_t v;
-  std::memcpy(&v, b.constData() + at, 2);
-  return qFromLittleEndian(v);
-}
+uint32_t u32(const QByteArray& b, int at) { return le(b, at, 4); }
+uint16_t u16(const QByteArray& b, int at) { return static_cast<uint16_t>(le(b, at, 2)); }
 
 QByteArray corvel_resource() {
   QFile f(QString::fromLatin1(corvel_bitmap_resource));
