@@ -145,7 +145,22 @@ struct pa_qt_mainloop::impl {
     ++depth;
     e->cb(api, e, e->fd, flags, e->userdata);
     --depth;
-    purge();
+    after_dispatch();
+  }
+
+  // After an outermost dispatch: the deferred events it enabled run now, as a poll loop would
+  // run them before polling again, instead of costing an event-loop pass of their own.
+  void after_dispatch() {
+    if (depth == 0 && any_defer_enabled()) {
+      run_defers();
+    } else {
+      purge();
+    }
+  }
+
+  bool any_defer_enabled() const {
+    return std::any_of(defers.begin(), defers.end(),
+                       [](pa_defer_event* e) { return !e->dead && e->enabled; });
   }
 
   void dispatch_time(pa_time_event* e) {
@@ -157,7 +172,7 @@ struct pa_qt_mainloop::impl {
     ++depth;
     e->cb(api, e, &now, e->userdata);
     --depth;
-    purge();
+    after_dispatch();
   }
 
   void run_defers() {
@@ -172,11 +187,11 @@ struct pa_qt_mainloop::impl {
     schedule_defers();
   }
 
+  // Posts the pass that runs the enabled deferred events, unless one is waiting already or a
+  // dispatch is running (it runs them when it ends, or wait() hands them on).
   void schedule_defers() {
-    if (defer_scheduled) return;
-    const bool any = std::any_of(defers.begin(), defers.end(),
-                                 [](pa_defer_event* e) { return !e->dead && e->enabled; });
-    if (!any) return;
+    if (defer_scheduled || depth > 0) return;
+    if (!any_defer_enabled()) return;
     defer_scheduled = true;
     QCoreApplication::postEvent(defer_target, new defer_pass_event);
   }
@@ -396,6 +411,11 @@ bool pa_qt_mainloop::wait(const std::function<bool()>& done, int timeout_ms) {
   const int64_t deadline = monotonic_us() + int64_t{timeout_ms} * 1000;
   std::vector<pollfd> fds;
   std::vector<pa_io_event*> polled;
+  // Deferred events enabled by the last dispatches below run on the event loop's next pass.
+  struct hand_on {
+    impl& l;
+    ~hand_on() { l.schedule_defers(); }
+  } const defers_left{l};
   while (!done()) {
     l.run_defers();
     if (done()) return true;

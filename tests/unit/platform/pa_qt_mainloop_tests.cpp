@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <string>
 
 #include "pa_qt_mainloop.h"
 
@@ -158,6 +159,58 @@ TEST(PaQtMainloop, DeferredEventsRunOnEveryPassWhileEnabled) {
   const int after_free = c.fired;
   for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
   EXPECT_EQ(c.fired, after_free);
+}
+
+// What a descriptor's callback enables runs as soon as that dispatch ends, before anything the
+// callback posted (as a poll loop runs its deferred events before it polls again), and what a
+// bounded wait leaves enabled when it returns still runs on the Qt loop.
+TEST(PaQtMainloop, DeferredEventsEnabledByACallbackRunWhenItsDispatchEnds) {
+  pa_qt_mainloop loop;
+  pa_mainloop_api* api = loop.api();
+  struct state {
+    std::string order;
+    pa_defer_event* defer = nullptr;
+    bool done = false;
+  } st;
+  st.defer = api->defer_new(
+      api,
+      [](pa_mainloop_api* a, pa_defer_event* ev, void* u) {
+        static_cast<state*>(u)->order += 'D';
+        a->defer_enable(ev, 0);
+      },
+      &st);
+  api->defer_enable(st.defer, 0);
+  for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
+  ASSERT_EQ(st.order, "");
+  pipe_pair p;
+  pa_io_event* e = api->io_new(
+      api, p.fd[0], PA_IO_EVENT_INPUT,
+      [](pa_mainloop_api* a, pa_io_event*, int fd, pa_io_event_flags_t, void* u) {
+        auto* st = static_cast<state*>(u);
+        char ch;
+        EXPECT_EQ(::read(fd, &ch, 1), 1);
+        st->order += 'I';
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [st] { st->order += 'P'; },
+                                  Qt::QueuedConnection);
+        a->defer_enable(st->defer, 1);
+        st->done = true;
+      },
+      &st);
+  p.put();
+  ASSERT_TRUE(qt_until([&] { return st.order.size() >= 3; }));
+  EXPECT_EQ(st.order, "IDP");
+
+  // The wait ends with the callback that enabled the deferred event.
+  st.order.clear();
+  st.done = false;
+  p.put();
+  ASSERT_TRUE(loop.wait([&] { return st.done; }, 5000));
+  ASSERT_TRUE(qt_until([&] { return st.order.find('D') != std::string::npos; }))
+      << "the deferred event left enabled by the wait never ran";
+  EXPECT_EQ(st.order.substr(0, 1), "I");
+  api->io_free(e);
+  api->defer_free(st.defer);
+  for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
 }
 
 }  // namespace
