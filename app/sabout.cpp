@@ -320,11 +320,9 @@ TAbout::TAbout(TComponent* aowner) : TComponent(aowner) {
 
   update_labels();
   fdescribed_size = form->size();
-  for (QWidget* w : std::initializer_list<QWidget*>{titlelabel, versionlabel, corvellabel,
-                                                    copyrightlabel, compiledatelabel, extralabel,
-                                                    memorylabel, okbutton, panel, progicon}) {
-    fplaces.push_back({w, w->geometry()});
-  }
+  fplaces = described_places({titlelabel, versionlabel, corvellabel, copyrightlabel,
+                              compiledatelabel, extralabel, memorylabel, okbutton, panel,
+                              progicon});
 }
 
 TAbout::~TAbout() { delete form; }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "TComponent.h"
+#include "text_fit.h"
 
 class QLabel;
 class QPushButton;
@@ -199,10 +200,6 @@ private:
   // the places at construction. Runs at every showing.
   void fit_to_texts();
 
-  struct described_place {
-    QWidget* control;
-    QRect place;
-  };
   std::vector<described_place> fplaces;
   QSize fdescribed_size;
 };

@@ -88,12 +88,10 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   substitute_missing_fonts(this);
   fdescribed_size = size();
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           Label1, leveledit, Label2, fsedit, Button1, Button2, GroupBox1, leftcheck, rightcheck,
-           softonsetcheck, Label3, soundcardcombo, Button3}) {
-    fplaces.push_back({w, w->geometry()});
-    w->installEventFilter(this);
-  }
+  fplaces = described_places({Label1, leveledit, Label2, fsedit, Button1, Button2, GroupBox1,
+                              leftcheck, rightcheck, softonsetcheck, Label3, soundcardcombo,
+                              Button3});
+  for (const described_place& p : fplaces) p.control->installEventFilter(this);
 
   connect(Button1, &QPushButton::clicked, this,
           [this] { guarded([this] { Button1Click(Button1); }); });

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "text_fit.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -93,10 +95,6 @@ private:
   // and when a font changes while it shows; the window grows, never shrinks.
   void fit_to_texts();
 
-  struct described_place {
-    QWidget* control;
-    QRect place;
-  };
   std::vector<described_place> fplaces;
   QSize fdescribed_size;
   bool ffit_posted = false;

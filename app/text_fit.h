@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStyle>
@@ -19,8 +20,23 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
+#include <vector>
 
 namespace murmelin {
+
+// A control's place as its window was built: the windows grow from these places to fit their
+// texts, and come back to them.
+struct described_place {
+  QWidget* control;
+  QRect place;
+};
+
+inline std::vector<described_place> described_places(std::initializer_list<QWidget*> controls) {
+  std::vector<described_place> places;
+  for (QWidget* w : controls) places.push_back({w, w->geometry()});
+  return places;
+}
 
 // For an event filter on a window's controls: after a font or style change of a control, runs
 // fit from the event loop, once the change is through (a control takes in its new font after

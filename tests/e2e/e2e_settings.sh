@@ -64,7 +64,7 @@ replace_text() {
   timeout 10 xdotool type --delay 30 -- "$3" || rig_fail "cannot type into the field at $1,$2"
 }
 
-# The playback stream on the sound server: "<sink index> <sample spec>" (one stream only).
+# The sink that the program's playback stream plays on (one stream only).
 stream_sink() { rig_pactl list short sink-inputs | awk 'NR == 1 {print $2}'; }
 sink_index() { rig_pactl list short sinks | awk -v n="$1" '$2 == n {print $1}'; }
 
