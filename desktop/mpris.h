@@ -19,11 +19,9 @@
 #include <functional>
 #include <memory>
 
-namespace murmelin {
+#include "desktop_id.h"
 
-// Base name of the program's desktop entry (the .desktop file without its extension),
-// reported as DesktopEntry so panels show the program's icon and name.
-inline constexpr char murmelin_desktop_entry[] = "com.briskodata.Murmelin";
+namespace murmelin {
 
 struct mpris_callbacks {
   // Runs the play control as the play button does: true to start the noise, false to stop

@@ -1,6 +1,6 @@
 #include "display_session.h"
 
-#include "mpris.h"
+#include "desktop_id.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

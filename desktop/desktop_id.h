@@ -1,0 +1,10 @@
+// The program's name on the desktop: the base name of its desktop entry (the .desktop file
+// without its extension). The media-player interface reports it as DesktopEntry, Wayland
+// compositors match windows with it, and panels show the entry's icon and name for both.
+#pragma once
+
+namespace murmelin {
+
+inline constexpr char murmelin_desktop_entry[] = "com.briskodata.Murmelin";
+
+}  // namespace murmelin
