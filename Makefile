@@ -4,7 +4,7 @@
 #
 #   make install [PREFIX=/usr/local] [DESTDIR=]   installs the program and its desktop files
 #   make uninstall [PREFIX=/usr/local]            removes them again
-#   make package                                  builds build/release/package/murmelin_*.deb
+#   make package                                  builds build/package/deb/murmelin_*.deb
 
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -79,10 +79,18 @@ uninstall:
 	if [ -e "$$dest" ] && [ ! -w "$$dest" ] && [ "$$(id -u)" -ne 0 ]; then as_root=sudo; fi; \
 	$$as_root env DESTDIR="$(DESTDIR)" cmake -DPREFIX="$(PREFIX)" -P build/release/uninstall.cmake
 
+# The package is built in a tree of its own with the distribution's hardening flags.
+PACKAGE_FLAGS = export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	cflags="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CFLAGS)"; \
+	cxxflags="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)"; \
+	ldflags="$$(dpkg-buildflags --get LDFLAGS)"
+
 package: deps-package
-	$(RELEASE_CONFIGURE)
-	cmake --build --preset release $(INSTALL_TARGETS)
-	cpack --config build/release/CPackConfig.cmake -G DEB -B build/release/package
+	@$(PACKAGE_FLAGS); \
+	cmake --preset package -DCMAKE_C_FLAGS="$$cflags" -DCMAKE_CXX_FLAGS="$$cxxflags" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$ldflags"
+	cmake --build --preset package $(INSTALL_TARGETS)
+	cpack --config build/package/CPackConfig.cmake -G DEB -B build/package/deb
 
 clean:
 	rm -rf build

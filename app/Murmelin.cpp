@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "application.h"
+#include "command_line.h"
 #include "display_session.h"
 #include "error_boundary.h"
 #include "mpris.h"
@@ -13,8 +14,16 @@
 #include "smurmelin1.h"
 #include "smurmelin2.h"
 
-int main(int /*argc*/, char** argv) {
+int main(int argc, char** argv) {
   using namespace murmelin;
+
+  // --version and --help answer without a display; anything else on the command line is an
+  // error.
+  switch (read_command_line(argc, argv, stdout, stderr)) {
+    case command_line_action::run: break;
+    case command_line_action::exit_ok: return 0;
+    case command_line_action::misuse: return 2;
+  }
 
   // Without a desktop session Qt would abort; say so plainly instead.
   if (!prepare_display_session()) return 1;
@@ -22,7 +31,7 @@ int main(int /*argc*/, char** argv) {
   // Each run plays a different noise sequence.
   seed_random_source();
 
-  // The program takes no arguments: the toolkit sees the program's name and nothing else.
+  // The toolkit sees the program's name and nothing else.
   int app_argc = 1;
   char* app_argv[] = {argv[0], nullptr};
   TApplication app(app_argc, app_argv);

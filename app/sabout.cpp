@@ -25,6 +25,7 @@
 #include "fonts.h"
 #include "modal_seam.h"
 #include "text_fit.h"
+#include "version.h"
 
 // Qt's resource initialiser must be named outside any namespace.
 static void init_about_resources() { Q_INIT_RESOURCE(murmelin); }
@@ -557,7 +558,7 @@ void TCorvelAbout::load_picture() {
 TCorvelAbout* new_CorvelAbout1(TComponent* aowner) {
   auto* about = new TCorvelAbout(aowner);
   about->set_Title(QStringLiteral("Murmelin"));
-  about->set_Version(QStringLiteral("0.1"));
+  about->set_Version(QStringLiteral(MURMELIN_VERSION));
   about->set_Copyright(QString::fromUtf8("Copyright \u00A9 %1 BriskoData").arg(build_date().year()));
   about->set_Extra(QStringLiteral("Pink noise, simply"));
   about->set_ShowACorvel(false);

@@ -22,6 +22,7 @@
 #include "text_fit.h"
 #include "modal_seam.h"
 #include "ui_smurmelin1.h"
+#include "version.h"
 #include "window_place.h"
 
 // Qt's resource initialiser must be named outside any namespace.
@@ -185,7 +186,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   ProgId1 = new TProgId(this);
   ProgId1->set_ProductName(QStringLiteral("Murmelin"));
   ProgId1->set_AutoVersion(false);
-  ProgId1->set_Version(QStringLiteral("0.1"));
+  ProgId1->set_Version(QStringLiteral(MURMELIN_VERSION));
   ProgId1->set_Company(QStringLiteral("BriskoData"));
   ProgId1->set_Copyright(QStringLiteral("Copyright (c) BriskoData"));
   QOBFile1 = new TQOBFile(this);

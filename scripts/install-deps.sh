@@ -37,6 +37,7 @@ test_tools=(
   dbus-daemon dbus-bin
   # checks of the installed files
   desktop-file-utils appstream man-db groff-base
+  lintian   # what a distribution's checker says of the .deb
 )
 
 package_tools=(

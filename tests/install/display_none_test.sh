@@ -59,6 +59,25 @@ expect_refusal "X11 chosen, no DISPLAY" QT_QPA_PLATFORM=xcb
 expect_refusal "Wayland then X11 chosen, neither running" "QT_QPA_PLATFORM=wayland;xcb" DISPLAY="$stale"
 expect_refusal "no runtime folder either" XDG_RUNTIME_DIR=
 
+# The command line answers without any display: --version and --help on standard output with
+# exit 0, an unknown option in one line on standard error with exit 2.
+# expect_answer ARG CODE FIRST-LINE-PATTERN STREAM
+expect_answer() {
+  local rc
+  env -i PATH="$PATH" HOME="$work/home" XDG_CONFIG_HOME="$work/config" "$app" "$1" \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  [ "$rc" -eq "$2" ] || fail "$1: exit code $rc, expected $2"
+  head -n 1 "$work/$4" | grep -q "$3" || fail "$1: first line '$(head -n 1 "$work/$4")'"
+}
+expect_answer --version 0 '^Murmelin [0-9][0-9.]*$' out
+grep -q 'GPL-3.0-or-later' "$work/out" || fail "--version does not name the licence"
+expect_answer --help 0 '^Usage: murmelin' out
+grep -q 'MurmelinSettings.qobfile' "$work/out" || fail "--help does not name the settings file"
+expect_answer --no-such-option 2 "^murmelin: unknown option '--no-such-option'" err
+[ "$(wc -l < "$work/err")" -eq 1 ] || fail "an unknown option gives more than one line"
+[ -z "$(ls -A "$work/config")" ] || fail "the command line wrote into the settings folder"
+
 if [ "$failures" -ne 0 ]; then
   echo "display_none: $failures check(s) failed" >&2
   exit 1

@@ -12,7 +12,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -f "$build/CPackConfig.cmake" ] || { echo "not a configured build folder: $build" >&2; exit 2; }
-for c in cpack dpkg-deb dpkg-shlibdeps file; do
+for c in cpack dpkg-deb dpkg-shlibdeps file lintian; do
   command -v "$c" >/dev/null || { echo "missing $c (scripts/install-deps.sh --test)" >&2; exit 2; }
 done
 
@@ -54,7 +54,7 @@ echo "Depends: $depends"
 # Package names alone, one a line.
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g' | grep .)
 depends_on() { grep -qxF -- "$1" <<<"$depends_names"; }
-for pkg in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libqt6svg6; do
+for pkg in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins qt6-wayland libqt6svg6; do
   depends_on "$pkg" || fail "Depends lacks $pkg"
 done
 grep -Eq 'libqt6core6 \(>= [0-9]' <<<"$depends" || fail "the Qt dependency carries no version: $depends"
@@ -74,7 +74,6 @@ while read -r soname path; do
 done < <(objdump -p "$build/app/Murmelin" | awk '/NEEDED/ {print $2}' | while read -r so; do
            ldd "$build/app/Murmelin" | awk -v so="$so" '$1 == so {print so, $3}'
          done)
-grep -q 'qt6-wayland' <<<"$(field Recommends)" || fail "the Wayland plugin is not recommended"
 # Never a sound server or a test tool.
 grep -Eq 'pulseaudio|pipewire|xvfb|gtest|benchmark' <<<"$depends $(field Recommends)" &&
   fail "the package pulls in a sound server or a test tool"
@@ -94,6 +93,9 @@ dpkg-deb --info "$deb" md5sums >/dev/null 2>&1 || fail "no md5sums in the packag
 mkdir -p "$work/x"
 dpkg-deb -x "$deb" "$work/x"
 file -b "$work/x/usr/bin/murmelin" | grep -q ', stripped' || fail "the packaged program is not stripped"
+
+# What a distribution's checker says: no errors, no warnings.
+lintian --fail-on error,warning "$deb" >&2 || fail "lintian rejects the package"
 
 if [ "$failures" -ne 0 ]; then
   echo "install_package: $failures check(s) failed" >&2

@@ -62,7 +62,7 @@ check_prefix() {
 
   # AppStream: valid, launches this desktop entry, its newest release is this version.
   local metainfo="$root/share/metainfo/$app_id.metainfo.xml"
-  appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+  appstreamcli validate --pedantic --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "appstreamcli validate rejects the metainfo"; }
   grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
     fail "the metainfo does not launch $app_id.desktop"
@@ -70,6 +70,7 @@ check_prefix() {
   newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n 1 | cut -d'"' -f2)
   [ "$newest" = "$version" ] || fail "the newest release in the metainfo is '$newest', the program is $version"
   grep -q '<screenshot type="default">' "$metainfo" || fail "the metainfo has no default screenshot"
+  grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" || fail "the metainfo names no licence"
 
   # Icons: the SVG as drawn, and each PNG a square picture of its folder's size.
   cmp -s "$root/share/icons/hicolor/scalable/apps/$app_id.svg" "$source_dir/resources/murmelin.svg" ||
