@@ -45,8 +45,8 @@ expect_refusal() {
   [ "$rc" -eq 1 ] || fail "$name: exit code $rc, expected 1 ($(head -c 300 "$work/err"))"
   [ -s "$work/out" ] && fail "$name: wrote to standard output: $(head -c 200 "$work/out")"
   [ "$(wc -l < "$work/err")" -eq 1 ] || fail "$name: expected one line on standard error, got: $(cat "$work/err")"
-  grep -q '^Murmelin needs a graphical desktop session' "$work/err" ||
-    fail "$name: the line does not say that Murmelin needs a graphical desktop session: $(cat "$work/err")"
+  grep -q "${expected:-^Murmelin needs a graphical desktop session}" "$work/err" ||
+    fail "$name: the line does not say what Murmelin needs: $(cat "$work/err")"
   grep -qi 'reinstall\|abort\|core' "$work/err" && fail "$name: Qt's abort text leaked: $(cat "$work/err")"
   [ -z "$(ls -A "$work/config")" ] || fail "$name: wrote into the settings folder"
 }
@@ -58,6 +58,21 @@ expect_refusal "both set, neither running" DISPLAY="$stale" WAYLAND_DISPLAY=wayl
 expect_refusal "X11 chosen, no DISPLAY" QT_QPA_PLATFORM=xcb
 expect_refusal "Wayland then X11 chosen, neither running" "QT_QPA_PLATFORM=wayland;xcb" DISPLAY="$stale"
 expect_refusal "no runtime folder either" XDG_RUNTIME_DIR=
+
+# A Wayland session whose compositor answers, but Qt finds no Wayland plugin (a copy of the
+# program whose qt.conf points Qt at an empty plugin folder): the program names the package
+# instead of letting Qt abort.
+python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8); time.sleep(120)' \
+  "$work/runtime/wayland-murmelin" &
+listener=$!
+trap 'kill $listener 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -S "$work/runtime/wayland-murmelin" ] && break; sleep 0.05; done
+mkdir -p "$work/bin" "$work/no-plugins"
+cp "$app" "$work/bin/murmelin"
+printf '[Paths]\nPlugins=%s\n' "$work/no-plugins" > "$work/bin/qt.conf"
+app="$work/bin/murmelin" expected="^Murmelin needs Qt's Wayland platform plugin.*qt6-wayland" \
+  expect_refusal "Wayland plugin missing" WAYLAND_DISPLAY=wayland-murmelin
 
 if [ "$failures" -ne 0 ]; then
   echo "display_none: $failures check(s) failed" >&2
