@@ -15,12 +15,12 @@ import time
 
 import pyatspi
 
-APP_NAME = "Murmelin"
+APP_NAME = "murmelin"
 
 
 def program():
     for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == APP_NAME:
+        if app is not None and app.name.lower() == APP_NAME:
             return app
     return None
 
