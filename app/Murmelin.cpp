@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   int app_argc = 1;
   char* app_argv[] = {argv[0], nullptr};
   TApplication app(app_argc, app_argv);
+  display_session_opened();
 
   // The main window with its components; it owns its own taskbar entry.
   std::unique_ptr<TForm1> form1;

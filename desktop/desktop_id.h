@@ -7,4 +7,8 @@ namespace murmelin {
 
 inline constexpr char murmelin_desktop_entry[] = "com.briskodata.Murmelin";
 
+// The class of the program's X11 windows (the second part of WM_CLASS); the desktop entry's
+// StartupWMClass names the same.
+inline constexpr char murmelin_window_class[] = "murmelin";
+
 }  // namespace murmelin

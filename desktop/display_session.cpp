@@ -3,9 +3,14 @@
 #include "desktop_id.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QList>
+#include <QMessageLogContext>
+#include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,6 +20,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace murmelin {
 
@@ -69,6 +76,29 @@ bool wayland_display_reachable() {
   return socket_answers(runtime + '/' + name);
 }
 
+// True when Qt's platform plugin FILE (libqxcb.so, ...) lies where Qt looks for it:
+// QT_QPA_PLATFORM_PLUGIN_PATH, and the "platforms" folder under each library path (those of
+// QT_PLUGIN_PATH and Qt's own). Qt aborts when the chosen platform's plugin is missing.
+bool platform_plugin_installed(const char* file) {
+  QStringList folders;
+  const QByteArray plugin_path = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+  if (!plugin_path.isEmpty()) folders << QString::fromLocal8Bit(plugin_path);
+  for (const QString& path : QCoreApplication::libraryPaths()) folders << path + "/platforms";
+  for (const QString& folder : folders) {
+    if (QFileInfo(folder + '/' + QLatin1String(file)).isFile()) return true;
+  }
+  return false;
+}
+
+bool x11_plugin_installed() { return platform_plugin_installed("libqxcb.so"); }
+
+// The name of an installed Wayland platform, or nothing.
+QByteArray wayland_platform() {
+  if (platform_plugin_installed("libqwayland-egl.so")) return "wayland";
+  if (platform_plugin_installed("libqwayland-generic.so")) return "wayland-generic";
+  return {};
+}
+
 // QT_QPA_PLATFORM may list several platforms separated by ';', each with ':' options.
 // Only the two desktop platforms can be checked; any other choice (offscreen, vnc, ...)
 // stands as it is.
@@ -79,9 +109,10 @@ bool chosen_platform_reachable(const QByteArray& choice) {
     const QByteArray name = (colon < 0 ? entry : entry.first(colon)).trimmed();
     if (name.isEmpty()) continue;
     if (name == "xcb") {
-      if (entry.contains(":display=") || x11_display_reachable()) return true;
+      if (x11_plugin_installed() && (entry.contains(":display=") || x11_display_reachable()))
+        return true;
     } else if (name.startsWith("wayland")) {
-      if (wayland_display_reachable()) return true;
+      if (!wayland_platform().isEmpty() && wayland_display_reachable()) return true;
     } else {
       only_desktop_platforms = false;
     }
@@ -89,29 +120,94 @@ bool chosen_platform_reachable(const QByteArray& choice) {
   return !only_desktop_platforms;
 }
 
+constexpr char wayland_plugin_missing[] =
+    "Murmelin needs Qt's Wayland platform plugin to open a window on this Wayland session; "
+    "install the package qt6-wayland.\n";
+constexpr char x11_plugin_missing[] =
+    "Murmelin needs Qt's X11 platform plugin to open a window on this X11 session; install the "
+    "package libqt6gui6.\n";
+
+// While the application object is being made, Qt's messages are held back: a platform plugin
+// that cannot be loaded ends in a fatal message and an abort, which becomes the program's own
+// line and exit code 1 instead; otherwise what was held is passed on once the window system
+// is open.
+struct held_message {
+  QtMsgType type;
+  QString category;
+  QString text;
+};
+void hold_messages(QtMsgType type, const QMessageLogContext& context, const QString& text);
+QtMessageHandler previous_handler = nullptr;
+bool holding = false;
+std::vector<held_message> held;
+
+void start_holding_messages() {
+  holding = true;
+  previous_handler = qInstallMessageHandler(hold_messages);
+}
+
+void hold_messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg) {
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    std::fputs(chosen.startsWith("wayland") ? wayland_plugin_missing
+               : chosen.startsWith("xcb")   ? x11_plugin_missing
+                                            : "Murmelin could not open its window system.\n",
+               stderr);
+    std::fflush(stderr);
+    ::_exit(1);
+  }
+  held.push_back({type, QString::fromUtf8(context.category), text});
+}
+
 }  // namespace
+
+void display_session_opened() {
+  if (!holding) return;
+  holding = false;
+  qInstallMessageHandler(previous_handler);
+  for (const held_message& m : held) {
+    const QByteArray category = m.category.toUtf8();
+    const QMessageLogContext context(nullptr, 0, nullptr, category.constData());
+    qt_message_output(m.type, context, m.text);
+  }
+  held.clear();
+}
 
 bool prepare_display_session() {
   QGuiApplication::setDesktopFileName(QString::fromLatin1(murmelin_desktop_entry));
+  // The X11 window class, whatever name the program was started by; docks match it with the
+  // desktop entry's StartupWMClass.
+  QCoreApplication::setApplicationName(QString::fromLatin1(murmelin_window_class));
 
+  const char* no_session =
+      "Murmelin needs a graphical desktop session (X11 or Wayland), and none could be "
+      "reached.\n";
   const QByteArray choice = qgetenv("QT_QPA_PLATFORM");
-  bool reachable = false;
   if (!choice.trimmed().isEmpty()) {
-    reachable = chosen_platform_reachable(choice);
-  } else if (x11_display_reachable()) {
-    qputenv("QT_QPA_PLATFORM", wayland_display_reachable() ? "xcb;wayland" : "xcb");
-    reachable = true;
-  } else if (wayland_display_reachable()) {
-    qputenv("QT_QPA_PLATFORM", "wayland");
-    reachable = true;
+    if (chosen_platform_reachable(choice)) {
+      start_holding_messages();
+      return true;
+    }
+    std::fputs(no_session, stderr);
+    return false;
   }
-  if (!reachable) {
-    std::fputs(
-        "Murmelin needs a graphical desktop session (X11 or Wayland), and none could be "
-        "reached.\n",
-        stderr);
+  const bool x11 = x11_display_reachable();
+  const bool wayland = wayland_display_reachable();
+  const bool x11_plugin = x11_plugin_installed();
+  const QByteArray wayland_plugin = wayland_platform();
+  if (x11 && x11_plugin) {
+    qputenv("QT_QPA_PLATFORM", wayland && !wayland_plugin.isEmpty() ? "xcb;" + wayland_plugin
+                                                                     : QByteArray("xcb"));
+    start_holding_messages();
+    return true;
   }
-  return reachable;
+  if (wayland && !wayland_plugin.isEmpty()) {
+    qputenv("QT_QPA_PLATFORM", wayland_plugin);
+    start_holding_messages();
+    return true;
+  }
+  std::fputs(wayland ? wayland_plugin_missing : x11 ? x11_plugin_missing : no_session, stderr);
+  return false;
 }
 
 }  // namespace murmelin

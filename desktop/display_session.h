@@ -9,9 +9,15 @@ namespace murmelin {
 // - QT_QPA_PLATFORM set: that choice stands.
 // - Otherwise X11 when its display answers (on a Wayland session that is XWayland, where
 //   window places can be restored), with native Wayland as the fallback; Wayland alone when
-//   there is no X11 display.
+//   there is no X11 display. A platform whose Qt plugin is not installed is never chosen.
 // Returns false after printing one line on standard error when no graphical session can be
-// reached (Qt would abort with a core dump there); the caller then exits with code 1.
+// reached, or only one whose plugin is missing (Qt would abort with a core dump there); the
+// caller then exits with code 1.
 bool prepare_display_session();
+
+// Call once the application object exists. Until then Qt's messages are held back, and a
+// platform plugin that Qt cannot load ends the program with one line on standard error and
+// exit code 1 instead of Qt's abort.
+void display_session_opened();
 
 }  // namespace murmelin

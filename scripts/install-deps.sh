@@ -35,6 +35,8 @@ test_tools=(
   python3
   # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
   dbus-daemon dbus-bin
+  # a headless Wayland session, driven over the accessibility bus
+  weston at-spi2-core python3-pyatspi
   # checks of the installed files
   desktop-file-utils appstream man-db groff-base
   lintian   # what a distribution's checker says of the .deb

@@ -5,6 +5,8 @@
 //   murmelin_e2e_settings foreign FILE FILEID TOP LEFT
 //       Writes a settings file of another program (id FILEID) that holds a main window place
 //       and options under the program's own section and key names.
+//   murmelin_e2e_settings setint FILE SECTION KEY VALUE
+//       Sets one integer row of a settings file and keeps the file's other rows and its id.
 //   murmelin_e2e_settings levels FILE FROM TO
 //       Over frames [FROM, TO) of a raw s16le stereo recording: the RMS of the left and of the
 //       right channel, the RMS of the right channel's first difference (a steady measure of
@@ -29,6 +31,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: murmelin_e2e_settings dump FILE\n"
                "       murmelin_e2e_settings foreign FILE FILEID TOP LEFT\n"
+               "       murmelin_e2e_settings setint FILE SECTION KEY VALUE\n"
                "       murmelin_e2e_settings levels FILE FROM TO\n");
   return 2;
 }
@@ -95,6 +98,20 @@ int foreign(const std::string& file, const std::string& fileid, long top, long l
   return 0;
 }
 
+int setint(const std::string& file, const std::string& section, const std::string& key,
+           long value) {
+  TProgId ident;
+  ident.set_ProductName(QStringLiteral("Murmelin"));
+  ident.set_Version(QStringLiteral("0.1"));
+  TQOBFile store;
+  store.set_ProgId(&ident);
+  store.set_FileVersion("0.0");
+  store.open_file(file);
+  store.writeinteger(section, key, static_cast<int32_t>(value));
+  store.save_file(file);
+  return 0;
+}
+
 int levels(const std::string& file, long from, long to) {
   const e2e::stereo_recording rec = e2e::read_raw_s16_stereo(file);
   if (from < 1 || to <= from + 1 || static_cast<std::size_t>(to) > rec.frames()) {
@@ -126,6 +143,8 @@ int main(int argc, char** argv) {
     if (mode == "dump" && argc == 3) return dump(argv[2]);
     if (mode == "foreign" && argc == 6 && parse_long(argv[4], a) && parse_long(argv[5], b))
       return foreign(argv[2], argv[3], a, b);
+    if (mode == "setint" && argc == 6 && parse_long(argv[5], a))
+      return setint(argv[2], argv[3], argv[4], a);
     if (mode == "levels" && argc == 5 && parse_long(argv[3], a) && parse_long(argv[4], b))
       return levels(argv[2], a, b);
     return usage();

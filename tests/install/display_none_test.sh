@@ -45,8 +45,8 @@ expect_refusal() {
   [ "$rc" -eq 1 ] || fail "$name: exit code $rc, expected 1 ($(head -c 300 "$work/err"))"
   [ -s "$work/out" ] && fail "$name: wrote to standard output: $(head -c 200 "$work/out")"
   [ "$(wc -l < "$work/err")" -eq 1 ] || fail "$name: expected one line on standard error, got: $(cat "$work/err")"
-  grep -q '^Murmelin needs a graphical desktop session' "$work/err" ||
-    fail "$name: the line does not say that Murmelin needs a graphical desktop session: $(cat "$work/err")"
+  grep -q "${expected:-^Murmelin needs a graphical desktop session}" "$work/err" ||
+    fail "$name: the line does not say what Murmelin needs: $(cat "$work/err")"
   grep -qi 'reinstall\|abort\|core' "$work/err" && fail "$name: Qt's abort text leaked: $(cat "$work/err")"
   [ -z "$(ls -A "$work/config")" ] || fail "$name: wrote into the settings folder"
 }
@@ -77,6 +77,21 @@ grep -q 'MurmelinSettings.qobfile' "$work/out" || fail "--help does not name the
 expect_answer --no-such-option 2 "^murmelin: unknown option '--no-such-option'" err
 [ "$(wc -l < "$work/err")" -eq 1 ] || fail "an unknown option gives more than one line"
 [ -z "$(ls -A "$work/config")" ] || fail "the command line wrote into the settings folder"
+
+# A Wayland session whose compositor answers, but Qt finds no Wayland plugin (a copy of the
+# program whose qt.conf points Qt at an empty plugin folder): the program names the package
+# instead of letting Qt abort.
+python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8); time.sleep(120)' \
+  "$work/runtime/wayland-murmelin" &
+listener=$!
+trap 'kill $listener 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -S "$work/runtime/wayland-murmelin" ] && break; sleep 0.05; done
+mkdir -p "$work/bin" "$work/no-plugins"
+cp "$app" "$work/bin/murmelin"
+printf '[Paths]\nPlugins=%s\n' "$work/no-plugins" > "$work/bin/qt.conf"
+app="$work/bin/murmelin" expected="^Murmelin needs Qt's Wayland platform plugin.*qt6-wayland" \
+  expect_refusal "Wayland plugin missing" WAYLAND_DISPLAY=wayland-murmelin
 
 if [ "$failures" -ne 0 ]; then
   echo "display_none: $failures check(s) failed" >&2

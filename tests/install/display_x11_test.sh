@@ -7,7 +7,7 @@ set -uo pipefail
 . "$(dirname "$0")/../e2e/rig.sh"
 
 rig_parse_args "$@"
-rig_require_commands Xvfb xdotool python3
+rig_require_commands Xvfb xdotool xprop python3
 rig_init display-x11
 rig_start_xvfb
 
@@ -28,6 +28,7 @@ run_until_closed() {
   rig_start_app "$RIG_APP"
   rig_find_main_window 30
   rig_log "$1: main window $RIG_MAIN_WIN on $DISPLAY"
+  ${RIG_AFTER_FIND:-:}
   rig_close_window "$RIG_MAIN_WIN"
   rig_wait_app_exit 20
   [ "$RIG_APP_RC" = 0 ] || rig_fail "$1: the program exited with code $RIG_APP_RC after its window was closed"
@@ -43,6 +44,15 @@ export QT_QPA_PLATFORM="xcb:display=$DISPLAY;wayland"
 run_until_closed "a list of platforms with options"
 
 # Nothing chosen: X11 through the X server, not the Wayland socket.
+# The window class is the desktop entry's StartupWMClass, so docks show the entry's icon.
 unset QT_QPA_PLATFORM
-run_until_closed "nothing chosen"
+check_window_class() {
+  local entry wanted class
+  entry="$(dirname "$0")/../../packaging/com.briskodata.Murmelin.desktop"
+  wanted=$(sed -n 's/^StartupWMClass=//p' "$entry")
+  class=$(xprop -id "$RIG_MAIN_WIN" WM_CLASS | sed -n 's/.*= ".*", "\(.*\)"$/\1/p')
+  [ -n "$wanted" ] && [ "$class" = "$wanted" ] \
+    || rig_fail "window class \"$class\", the desktop entry's StartupWMClass is \"$wanted\""
+}
+RIG_AFTER_FIND=check_window_class run_until_closed "nothing chosen"
 rig_log "PASS"
