@@ -425,8 +425,8 @@ void TForm1::load_settings(const QString& fname) {
       read("Width", wanted.width);
     }
     if (!stored_any && wanted == now) return;
-    set_outer_place(w, kept_on_work_area(wanted),
-                    with_size && (wanted.width != now.width || wanted.height != now.height));
+    const screen_rect kept = kept_on_work_area(w, wanted);
+    set_outer_place(w, kept, with_size && (kept.width != now.width || kept.height != now.height));
   };
   if (name.isEmpty()) {
     name = settings_file_name();

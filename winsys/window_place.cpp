@@ -151,8 +151,20 @@ void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size) {
   move_frame_to(w, QPoint(r.left, r.top));
 }
 
-screen_rect kept_on_work_area(const screen_rect& window) {
-  screen_rect kept = kept_on_desktop(window, desktop_rect());
+screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window) {
+  // First what the window can take: coordinates the toolkit can compute with, a size within
+  // the window's minimum and maximum (the frame's share counted as the window has it now).
+  const QSize frame = w.frameGeometry().size() - w.size();
+  const auto outer = [](int32_t v, int limit, int share) {
+    return std::clamp<int64_t>(v, int64_t(limit) + share,
+                               std::min<int64_t>(int64_t(QWIDGETSIZE_MAX), int64_t(INT32_MAX)));
+  };
+  screen_rect r{representable_coordinate(window.left), representable_coordinate(window.top),
+                static_cast<int32_t>(outer(window.width, w.minimumWidth(), frame.width())),
+                static_cast<int32_t>(outer(window.height, w.minimumHeight(), frame.height()))};
+  r.width = std::min<int32_t>(r.width, representable_size(w.maximumWidth() + frame.width()));
+  r.height = std::min<int32_t>(r.height, representable_size(w.maximumHeight() + frame.height()));
+  screen_rect kept = kept_on_desktop(r, desktop_rect());
   // The title bar is what the user takes a window by: its top edge stays inside the work area.
   QRect work;
   for (const QScreen* s : QGuiApplication::screens()) work |= s->availableGeometry();
@@ -189,7 +201,7 @@ void keep_on_desktop(QWidget* form) {
   if (form == nullptr) return;
   const screen_rect now{window_left(*form), window_top(*form), window_width(*form),
                         window_height(*form)};
-  const screen_rect kept = kept_on_work_area(now);
+  const screen_rect kept = kept_on_work_area(*form, now);
   if (kept != now) set_outer_place(*form, kept, false);
 }
 

@@ -59,9 +59,10 @@ void keep_on_desktop(QWidget* form);
 // the frame's), the size as soon as the frame is known.
 void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size);
 
-// kept_on_desktop over all screens, and the top edge, where the title bar is, inside the
-// screens' work area.
-screen_rect kept_on_work_area(const screen_rect& window);
+// WINDOW brought to what W can take (coordinates the toolkit computes with, a size within W's
+// minimum and maximum), then kept_on_desktop over all screens, and its top edge, where the
+// title bar is, inside the screens' work area.
+screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window);
 
 // A window hidden and shown again comes back with its frame where it was.
 void keep_place_across_shows(QWidget& w);
