@@ -1,5 +1,6 @@
 // Murmelin: plays continuous pink noise until "Play" is pressed again.
 #include <QApplication>
+#include <QDialog>
 #include <QIcon>
 
 #include <memory>
@@ -10,6 +11,7 @@
 #include "error_boundary.h"
 #include "mpris.h"
 #include "sdbra.h"
+#include "single_instance.h"
 #include "sleep_inhibitor.h"
 #include "smurmelin1.h"
 #include "smurmelin2.h"
@@ -37,6 +39,14 @@ int main(int argc, char** argv) {
   TApplication app(app_argc, app_argv);
   display_session_opened();
 
+  // One instance per session: a second start brings the first one's window to the front and
+  // ends before it makes a window, plays or touches the settings file.
+  single_instance instance;
+  if (!instance.acquire()) {
+    instance.raise_running();
+    return 0;
+  }
+
   // The main window with its components; it owns its own taskbar entry.
   std::unique_ptr<TForm1> form1;
   guarded([&form1] { form1 = std::make_unique<TForm1>(); });
@@ -57,12 +67,23 @@ int main(int argc, char** argv) {
   mpris_callbacks media;
   media.request_play = [f = form1.get()](bool wanted) { f->set_playing(wanted); };
   media.can_control = [] { return QApplication::activeModalWidget() == nullptr; };
-  media.raise = [f = form1.get()] {
+  const auto raise = [f = form1.get()] {
     f->showNormal();
     f->raise();
     f->activateWindow();
   };
-  media.quit = [f = form1.get()] { f->close(); };
+  media.raise = raise;
+  instance.on_raise_request(raise);
+  // The desktop ending the program: an open dialog or message box counts as "Cancel", then the
+  // main window closes; QApplication::quit ends the dialogs' own loops too.
+  media.quit = [f = form1.get()] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* dialog = qobject_cast<QDialog*>(w); dialog != nullptr && dialog->isVisible())
+        dialog->reject();
+    }
+    f->close();
+    QApplication::quit();
+  };
   auto mpris = std::make_unique<mpris_player>(std::move(media));
   auto no_sleep = std::make_unique<sleep_inhibitor>();
   form1->add_play_state_listener([m = mpris.get(), s = no_sleep.get()](bool playing, double level) {

@@ -407,28 +407,32 @@ void TForm1::load_settings(const QString& fname) {
   TQOBFile& store = *QOBFile1;
   store_emptier emptier(store);
   QString name = fname;
-  // Each place is read with the window's present one as default and applied at once. A
-  // window that was never placed and has no place in the file stays for the window system
-  // to place.
-  const auto place = [&](QWidget& w, const char* section, const char* key,
-                         int32_t (*get)(const QWidget&), void (*set)(QWidget&, int32_t)) {
-    const int32_t now = get(w);
-    const int32_t value = store.readinteger(section, key, now);
-    if (value != now || stored(section, key)) set(w, value);
+  // Each place is read with the window's present one as default. A window that was never
+  // placed and has no place in the file stays for the window system to place; one that has is
+  // kept on the desktop and put there in one step, frame included.
+  const auto place = [&](QWidget& w, const char* section, bool with_size) {
+    const screen_rect now{window_left(w), window_top(w), window_width(w), window_height(w)};
+    screen_rect wanted = now;
+    bool stored_any = false;
+    const auto read = [&](const char* key, int32_t& value) {
+      value = store.readinteger(section, key, value);
+      stored_any = stored_any || stored(section, key);
+    };
+    read("Top", wanted.top);
+    read("Left", wanted.left);
+    if (with_size) {
+      read("Height", wanted.height);
+      read("Width", wanted.width);
+    }
+    if (!stored_any && wanted == now) return;
+    const screen_rect kept = kept_on_work_area(w, wanted);
+    set_outer_place(w, kept, with_size && (kept.width != now.width || kept.height != now.height));
   };
   if (name.isEmpty()) {
     name = settings_file_name();
     store.open_file(to_8bit(name));
-    place(*this, "MainWindow", "Top", window_top, set_window_top);
-    place(*this, "MainWindow", "Left", window_left, set_window_left);
-    place(*this, "MainWindow", "Height", window_height, set_window_height);
-    place(*this, "MainWindow", "Width", window_width, set_window_width);
-    keep_on_desktop(this);
-    if (fsettingsdialog != nullptr) {
-      place(*fsettingsdialog, "SettingsWindow", "Top", window_top, set_window_top);
-      place(*fsettingsdialog, "SettingsWindow", "Left", window_left, set_window_left);
-      keep_on_desktop(fsettingsdialog);
-    }
+    place(*this, "MainWindow", true);
+    if (fsettingsdialog != nullptr) place(*fsettingsdialog, "SettingsWindow", false);
   } else {
     store.open_file(to_8bit(name));
   }

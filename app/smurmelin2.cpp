@@ -20,6 +20,7 @@
 #include "fonts.h"
 #include "smurmelin1.h"
 #include "text_fit.h"
+#include "window_place.h"
 #include "ui_smurmelin2.h"
 
 namespace murmelin {
@@ -83,9 +84,12 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
   soundcardcombo = ui->soundcardcombo;
   Button3 = ui->Button3;
 
-  // An ordinary sizeable window with system menu, minimise and maximise buttons.
+  // A dialog of fixed size (it grows only to fit its texts) with system menu, minimise and
+  // close buttons; maximised it would only spread its controls over the screen.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  keep_place_across_shows(*this);
   substitute_missing_fonts(this);
   fdescribed_size = size();
   fplaces = described_places({Label1, leveledit, Label2, fsedit, Button1, Button2, GroupBox1,
@@ -171,7 +175,7 @@ void TForm2::fit_to_texts() {
     window = QSize(x(fdescribed_size.width()), y(fdescribed_size.height()));
   }
   for (std::size_t i = 0; i < fplaces.size(); ++i) fplaces[i].control->setGeometry(grown[i]);
-  if (width() < window.width() || height() < window.height()) resize(size().expandedTo(window));
+  setFixedSize(size().expandedTo(window));
 }
 
 void TForm2::keyPressEvent(QKeyEvent* e) {

@@ -224,11 +224,13 @@ void mpris_object::run(request r) {
       if (fcallbacks.raise) fcallbacks.raise();
       return;
     }
-    if (fcallbacks.can_control && !fcallbacks.can_control()) return;
+    // Quit is the desktop ending the program (logout, the panel's media controls): it is
+    // taken even while a dialog is open.
     if (r == request::quit) {
       if (fcallbacks.quit) fcallbacks.quit();
       return;
     }
+    if (fcallbacks.can_control && !fcallbacks.can_control()) return;
     const bool wanted = r == request::play ? true : r == request::stop ? false : !fplaying;
     if (wanted == fplaying || !fcallbacks.request_play) return;
     fcallbacks.request_play(wanted);

@@ -34,8 +34,8 @@ struct mpris_callbacks {
   std::function<bool()> can_control;
   // Optional: brings the main window to the front. Empty: CanRaise is false.
   std::function<void()> raise;
-  // Optional: ends the program as closing the main window does; refused like a play request
-  // while can_control is false. Empty: CanQuit is false.
+  // Optional: ends the program, also while a dialog is open (can_control is not asked).
+  // Empty: CanQuit is false.
   std::function<void()> quit;
 };
 

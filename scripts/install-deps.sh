@@ -29,6 +29,7 @@ test_tools=(
   clang libclang-rt-14-dev
   # end-to-end rig: X server, sound server, input events, recording, reference noise
   xvfb xdotool x11-utils libx11-dev pulseaudio pulseaudio-utils sox
+  openbox   # a real window manager for the tests of window places, focus and activation
   x11-apps  # xwd: screenshots of the about box check and scripts/screenshots.sh
   libsox-fmt-pulse   # SoX's play straight to the sound server, the benchmark's anchor
   fonts-dejavu-core

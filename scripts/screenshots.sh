@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 rig_parse_args "${rig_args[@]}"
-rig_require_commands Xvfb xdotool xwd pulseaudio pactl python3
+rig_require_commands Xvfb openbox xdotool xwd xprop pulseaudio pactl python3
 mkdir -p "$out" || { echo "cannot make $out" >&2; exit 1; }
 out=$(cd "$out" && pwd)
 
@@ -30,11 +30,23 @@ out=$(cd "$out" && pwd)
 SETTINGS_X=87 SETTINGS_Y=18
 CANCEL_X=145 CANCEL_Y=167
 
+# frame_of WINDOW: the window manager's frame around WINDOW (the child of the root window
+# that holds it), so that the picture shows the window as on a desktop.
+frame_of() {
+  local w=$1 parent root
+  root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+  while parent=$(xwininfo -tree -id "$w" | awk '/Parent window id:/ {print $4}') &&
+        [ -n "$parent" ] && [ "$parent" != "$root" ]; do
+    w=$parent
+  done
+  echo "$w"
+}
+
 # capture WINDOW FILE: the window's contents as a PNG, written under a temporary name and
 # moved into place only when complete.
 capture() {
   local win=$1 file=$2
-  timeout 20 xwd -silent -id "$win" > "$RIG_DIR/shot.xwd" || rig_fail "xwd could not capture window $win"
+  timeout 20 xwd -silent -id "$(frame_of "$win")" > "$RIG_DIR/shot.xwd" || rig_fail "xwd could not capture window $win"
   python3 - "$RIG_DIR/shot.xwd" "$file.part" <<'EOF' || rig_fail "cannot convert the capture of window $win"
 import struct, sys, zlib
 
@@ -43,7 +55,7 @@ fields = struct.unpack(">25I", data[:100])
 (header_size, version, pixmap_format, depth, width, height, _xoffset, byte_order, _unit,
  _bit_order, _pad, bits_per_pixel, bytes_per_line, _visual, red_mask, green_mask, blue_mask,
  _bits_rgb, _cmap_entries, ncolors) = fields[:20]
-if version != 7 or pixmap_format != 2 or bits_per_pixel != 32:
+if version != 7 or pixmap_format != 2 or bits_per_pixel not in (24, 32):
     sys.exit("unsupported capture: version %d, format %d, %d bits per pixel"
              % (version, pixmap_format, bits_per_pixel))
 start = header_size + 12 * ncolors
@@ -57,8 +69,13 @@ rs, gs, bs = shift(red_mask), shift(green_mask), shift(blue_mask)
 order = "<" if byte_order == 0 else ">"
 rows = []
 for y in range(height):
-    line = data[start + y * bytes_per_line: start + y * bytes_per_line + 4 * width]
-    pixels = struct.unpack(order + "%dI" % width, line)
+    step = bits_per_pixel // 8
+    line = data[start + y * bytes_per_line: start + y * bytes_per_line + step * width]
+    if step == 4:
+        pixels = struct.unpack(order + "%dI" % width, line)
+    else:  # a window manager's frame may be 24 bits deep
+        pixels = [int.from_bytes(line[i:i + 3], "little" if order == "<" else "big")
+                  for i in range(0, len(line), 3)]
     row = bytearray(b"\0")  # filter type: none
     for p in pixels:
         row += bytes(((p & red_mask) >> rs, (p & green_mask) >> gs, (p & blue_mask) >> bs))
@@ -92,6 +109,7 @@ rig_not_shown() { ! xdotool search --onlyvisible --pid "$RIG_APP_PID" 2>/dev/nul
 
 rig_init screenshots
 rig_start_xvfb
+rig_start_wm
 rig_start_pulse
 rig_start_app "$RIG_APP"
 rig_find_main_window 30

@@ -44,8 +44,27 @@ void set_window_left(QWidget& w, int32_t value);
 void set_window_height(QWidget& w, int32_t value);
 void set_window_width(QWidget& w, int32_t value);
 
+// The places are those of the frame the window manager gives the window. A place set before the
+// window is framed is taken as the frame's: the position at once, the size as soon as the
+// frame is known (the client area gives the frame its share once). Without a window manager
+// there is no frame, and the places are the client area's.
+
 // Moves the window so that enough of it lies on the desktop (kept_on_desktop over all
-// screens). Given no window, does nothing.
+// screens), and its top edge, where the title bar is, inside the desktop's work area. Given no
+// window, does nothing.
 void keep_on_desktop(QWidget* form);
+
+// Puts the window's frame at OUTER's place, and gives it OUTER's size too when WITH_SIZE.
+// Before the window is framed the position holds at once (the window manager is told it is
+// the frame's), the size as soon as the frame is known.
+void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size);
+
+// WINDOW brought to what W can take (coordinates the toolkit computes with, a size within W's
+// minimum and maximum), then kept_on_desktop over all screens, and its top edge, where the
+// title bar is, inside the screens' work area.
+screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window);
+
+// A window hidden and shown again comes back with its frame where it was.
+void keep_place_across_shows(QWidget& w);
 
 }  // namespace murmelin

@@ -146,6 +146,26 @@ rig_start_xvfb() {
   rig_log "Xvfb on $DISPLAY"
 }
 
+# Starts openbox on the rig's display, as every desktop has a window manager: windows get
+# frames, focus and activation. Waits until it has taken the display.
+rig_start_wm() {
+  openbox --sm-disable >"$RIG_LOGS/openbox.log" 2>&1 &
+  RIG_PIDS+=("$!")
+  rig_wait_until 10 rig_wm_running || rig_fail "openbox did not take the display within 10 s"
+}
+rig_wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+# rig_outer_rect WINDOW: "LEFT TOP WIDTH HEIGHT" of the window with the frame the window
+# manager gives it (its _NET_FRAME_EXTENTS).
+rig_outer_rect() {
+  local x y w h l r t b
+  read -r x y w h < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+    /^ *Width:/ {w=$NF} /^ *Height:/ {h=$NF} END {print x, y, w, h}')
+  [ -n "$h" ] || return 1
+  read -r l r t b < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ',')
+  echo "$(( x - ${l:-0} )) $(( y - ${t:-0} )) $(( w + ${l:-0} + ${r:-0} )) $(( h + ${t:-0} + ${b:-0} ))"
+}
+
 rig_pactl() { timeout 5 pactl "$@"; }
 
 # Starts a private PulseAudio whose only output device is a 44100 Hz s16le stereo null sink.

@@ -1,0 +1,37 @@
+// One instance of the program per user session: a second start brings the running window to
+// the front and ends, so that two noises never play on top of each other and two writers
+// never share one settings file.
+#pragma once
+
+#include <functional>
+
+namespace murmelin {
+
+class single_instance {
+public:
+  single_instance() = default;
+  ~single_instance();
+  single_instance(const single_instance&) = delete;
+  single_instance& operator=(const single_instance&) = delete;
+
+  // Takes the session's lock: a file in $XDG_RUNTIME_DIR (or, where that is not set, in the
+  // program's folder under the config folder), locked while this process lives; the kernel
+  // drops the lock when the process ends in any way, so a crashed instance never blocks the
+  // next start. False when another instance holds it. True, too, when no lock file can be
+  // made: the program then runs as it would without one.
+  bool acquire();
+
+  // From a second start: asks the running instance to bring its window to the front, through
+  // the media-player interface's Raise on the session bus, or where that does not answer,
+  // with SIGUSR1 to the process that holds the lock. Waits at most a second; fails quietly.
+  void raise_running() const;
+
+  // In the running instance: RAISE runs from the event loop whenever another start asks by
+  // SIGUSR1. Needs the application object.
+  void on_raise_request(std::function<void()> raise);
+
+private:
+  int flock_fd = -1;
+};
+
+}  // namespace murmelin
