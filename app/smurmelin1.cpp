@@ -377,21 +377,38 @@ bool TForm1::stored(const std::string& section, const std::string& key) const {
   return false;
 }
 
+namespace {
+// A window place row as the program remembers it, whatever the letter case in the file.
+std::string place_key(const char* section, const char* key) {
+  return from_8bit(section).toLower().toStdString() + '/' + key;
+}
+}  // namespace
+
 void TForm1::save_settings(const QString& fname) {
   TQOBFile& store = *QOBFile1;
   store_emptier emptier(store);
   store.clear();
   store.set_FileId(settings_file_id);
   if (fname.isEmpty()) {
+    // Where the window system keeps places to itself, the file keeps the ones it had.
+    const bool own_places = window_places_are_ours();
+    const auto write_place = [&](const char* section, const char* key, int32_t value) {
+      if (own_places) {
+        store.writeinteger(section, key, value);
+      } else if (const auto kept = fforeign_places.find(place_key(section, key));
+                 kept != fforeign_places.end()) {
+        store.writeinteger(section, key, kept->second);
+      }
+    };
     if (!isMaximized()) {
-      store.writeinteger("Mainwindow", "Top", window_top(*this));
-      store.writeinteger("Mainwindow", "Left", window_left(*this));
+      write_place("Mainwindow", "Top", window_top(*this));
+      write_place("Mainwindow", "Left", window_left(*this));
       store.writeinteger("Mainwindow", "Height", window_height(*this));
       store.writeinteger("Mainwindow", "Width", window_width(*this));
     }
     if (fsettingsdialog != nullptr && !fsettingsdialog->isMaximized()) {
-      store.writeinteger("SettingsWindow", "Top", window_top(*fsettingsdialog));
-      store.writeinteger("SettingsWindow", "Left", window_left(*fsettingsdialog));
+      write_place("SettingsWindow", "Top", window_top(*fsettingsdialog));
+      write_place("SettingsWindow", "Left", window_left(*fsettingsdialog));
     }
   }
   store.writeinteger("Soundcard", "fs", fs);
@@ -420,6 +437,16 @@ void TForm1::load_settings(const QString& fname) {
     };
     read("Top", wanted.top);
     read("Left", wanted.left);
+    if (!window_places_are_ours()) {
+      // The compositor places the window; the file's place is kept for the next X11 session.
+      for (const char* key : {"Top", "Left"}) {
+        if (stored(section, key))
+          fforeign_places[place_key(section, key)] = store.readinteger(section, key, 0);
+      }
+      wanted.top = now.top;
+      wanted.left = now.left;
+      stored_any = false;
+    }
     if (with_size) {
       read("Height", wanted.height);
       read("Width", wanted.width);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -123,6 +124,9 @@ private:
 
   std::unique_ptr<Ui::TForm1> ui;
   QDialog* fsettingsdialog = nullptr;
+  // Where the window system keeps the windows' places to itself (Wayland), the places the
+  // settings file held, written back unchanged: "Section/Key" -> value.
+  std::map<std::string, int32_t> fforeign_places;
   bool fplaying = false;
   std::vector<play_state_listener> flisteners;
   bool activated = false;

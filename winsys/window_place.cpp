@@ -79,12 +79,17 @@ class outer_size_keeper : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
-    if (watched == window && (e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
+    // The frame becomes known with the first move, resize or paint after mapping (on Wayland
+    // the toolkit draws it itself, and the window never learns a place to move to).
+    const auto t = e->type();
+    if (watched == window && (t == QEvent::Move || t == QEvent::Resize || t == QEvent::Paint) &&
         frame_known(*window)) {
       const QSize frame = window->frameGeometry().size() - window->size();
       window->removeEventFilter(this);
+      QMetaObject::invokeMethod(
+          window, [w = window, size = outer - frame] { if (w) w->resize(size); },
+          Qt::QueuedConnection);
       deleteLater();
-      window->resize(outer - frame);
     }
     return false;
   }
@@ -133,6 +138,10 @@ void set_window_height(QWidget& w, int32_t value) {
 void set_window_width(QWidget& w, int32_t value) {
   value = representable_size(value);
   if (value != window_width(w)) resize_outer(w, value, window_height(w));
+}
+
+bool window_places_are_ours() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size) {

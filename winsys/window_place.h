@@ -64,6 +64,10 @@ void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size);
 // title bar is, inside the screens' work area.
 screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window);
 
+// False where the window system keeps the windows' places to itself (a Wayland session: a
+// program can neither read nor set them there); sizes are the program's everywhere.
+bool window_places_are_ours();
+
 // A window hidden and shown again comes back with its frame where it was.
 void keep_place_across_shows(QWidget& w);
 

@@ -42,7 +42,7 @@ cycle() {
   rig_wait_until 10 mpris_quit || rig_fail "$1: the program does not take Quit"
   rig_wait_app_exit 10
   [ "$RIG_APP_RC" = 0 ] || rig_fail "$1: exit code $RIG_APP_RC"
-  "$SETTINGS_TOOL" dump "$SETTINGS_FILE" | grep -Ei '^(mainwindow|settingswindow) ' > "$RIG_REC/$1.txt" \
+  "$SETTINGS_TOOL" dump "$SETTINGS_FILE" | grep -Ei '^(mainwindow|settingswindow) ' | sort > "$RIG_REC/$1.txt" \
     || rig_fail "$1: no window rows in the settings file"
   rig_log "$1: $(tr '\n' ' ' < "$RIG_REC/$1.txt")"
 }
@@ -53,7 +53,7 @@ cycle first
 for row in "Mainwindow Top 200" "Mainwindow Left 150" "SettingsWindow Top 500" "SettingsWindow Left 700"; do
   "$SETTINGS_TOOL" setint "$SETTINGS_FILE" $row || rig_fail "cannot write $row"
 done
-"$SETTINGS_TOOL" dump "$SETTINGS_FILE" | grep -Ei '^(mainwindow|settingswindow) ' > "$RIG_REC/x11.txt"
+"$SETTINGS_TOOL" dump "$SETTINGS_FILE" | grep -Ei '^(mainwindow|settingswindow) ' | sort > "$RIG_REC/x11.txt"
 cycle second
 cycle third
 diff "$RIG_REC/x11.txt" "$RIG_REC/second.txt" >&2 || rig_fail "the first cycle on Wayland changed the window rows"
