@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
     m->set_playing(playing);
     s->set_active(playing);
   });
-  // An error while playing (a device that cannot be opened, a sound server gone) leaves the
-  // window playing until the next press of "Play", but no noise plays: the inhibitor goes
-  // before the error is shown.
-  set_exception_reporter([&app, s = no_sleep.get()](const std::exception& e) {
-    s->set_active(false);
+  // An error while playing (a device that cannot be opened, a sound server gone, a buffer
+  // refused) ends playback: the window shows that nothing plays, and the inhibitor and the
+  // media controls hear of it, before the error is shown.
+  set_exception_reporter([&app, f = form1.get()](const std::exception& e) {
+    f->stop_after_error();
     app.ShowException(e);
   });
 

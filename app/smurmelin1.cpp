@@ -311,8 +311,14 @@ void TForm1::set_playing(bool v) {
     MPCPlay1->set_sfTot(checked_mul(MPCPlay1->nChans(), fs));
     pinknoise.start_onset(fs);
     // The first blocks are filled inside Run, so an overload may already have stopped
-    // playback when it returns.
-    MPCPlay1->Run();
+    // playback when it returns. A start that fails leaves the stopped display, so the next
+    // press plays again.
+    try {
+      MPCPlay1->Run();
+    } catch (...) {
+      stop_quietly();
+      throw;
+    }
     if (fplaying) {
       set_label_text(QString::fromLatin1(text_playing));
       set_ImageIndex(Playaction, ImageList1, 1);
@@ -320,10 +326,31 @@ void TForm1::set_playing(bool v) {
     }
   } else {
     MPCPlay1->Stop();
-    set_label_text(QString::fromLatin1(text_stopped));
-    set_ImageIndex(Playaction, ImageList1, 0);
-    Playaction->setChecked(false);
+    show_stopped();
   }
+}
+
+void TForm1::stop_after_error() noexcept {
+  if (!fplaying) return;
+  stop_quietly();
+  notify_play_state();
+}
+
+void TForm1::stop_quietly() noexcept {
+  try {
+    MPCPlay1->Stop();
+  } catch (const std::exception&) {
+    // The error being reported is the one that counts; the device is let go of all the same
+    // the next time playback stops or starts.
+  }
+  show_stopped();
+}
+
+void TForm1::show_stopped() {
+  fplaying = false;
+  set_label_text(QString::fromLatin1(text_stopped));
+  set_ImageIndex(Playaction, ImageList1, 0);
+  Playaction->setChecked(false);
 }
 
 void TForm1::PlayactionExecute(QObject* /*Sender*/) { set_playing(!fplaying); }

@@ -89,6 +89,9 @@ public:
   // The dialog that "Settings..." and the overload reaction open modally, and whose place the
   // settings file keeps; none until set.
   void set_settings_dialog(QDialog* dialog) { fsettingsdialog = dialog; }
+  // After an error while playing (the output lost, a buffer refused): playback stops and the
+  // window shows so, so that the next press plays again; the listeners hear of it.
+  void stop_after_error() noexcept;
 
 protected:
   bool event(QEvent* e) override;
@@ -111,6 +114,10 @@ private:
   int32_t find_device(const QString& name) const;
   // Whether the store holds a value under section and key (letter case ignored).
   bool stored(const std::string& section, const std::string& key) const;
+  // The stopped display: label, button image and state.
+  void show_stopped();
+  // Stops the player, ignoring what that raises, and shows the stopped display.
+  void stop_quietly() noexcept;
   void set_label_text(const QString& text);
   void show_settings_dialog();
   // The toolbar's look for the present palette.
