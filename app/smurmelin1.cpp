@@ -364,9 +364,13 @@ void TForm1::MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& /*last*/) {
   const bool overload =
       pinknoise.fill_block(arr, used, noiselevel, softnoiseonset, noiseplayleft, noiseplayright);
   if (overload) {
+    // The block is filled in full, but playback stops before this refill returns, so the
+    // clipped block is never played. The dialog opens from the window's own event loop, never
+    // from inside the player's refill.
     set_playing(false);
     set_label_text(QString::fromLatin1(text_overload));
-    show_settings_dialog();
+    QMetaObject::invokeMethod(
+        this, [this] { guarded([this] { show_settings_dialog(); }); }, Qt::QueuedConnection);
   }
 }
 

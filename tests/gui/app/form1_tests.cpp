@@ -71,7 +71,12 @@ class TestForm1 : public QObject {
       QCoreApplication::sendPostedEvents();
     }
   }
-  void settle() { QCoreApplication::sendPostedEvents(); }
+  // Runs what is posted, and what that posts in turn (a done message, then the reaction the
+  // window queues).
+  void settle() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents();
+  }
 
 private slots:
   void init() {

@@ -681,6 +681,7 @@ private slots:
       QTest::mouseClick(dialog->Button1, Qt::LeftButton);
     };
     form->Playaction->trigger();
+    QCoreApplication::sendPostedEvents();  // the dialog opens from the window's event loop
     QCOMPARE(modal->dialogs.size(), size_t(1));
     QCOMPARE(level_shown, QStringLiteral("20"));
     QCOMPARE(form->noiselevel, -20.0);
