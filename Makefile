@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Murmelin: `make run` builds and starts the program, `make test` builds and runs every test.
 # Both install the Debian packages that are missing first: `make run` only what building and
 # running need, `make test` the test tools as well (scripts/install-deps.sh).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Murmelin: plays continuous pink noise until "Play" is pressed again.
 #include <QApplication>
 #include <QDialog>

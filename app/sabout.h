@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about box: a dialog built in code with the program's title, version line, build date,
 // copyright, a free text line, a picture on a bevelled panel, the program's icon and an OK
 // button. TAbout is the plain box; TCorvelAbout adds the family line and loads its picture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the noise options, the player and the pink noise generator it owns, the
 // "Play" toggle and the "Settings..." action, and the status label.
 #pragma once

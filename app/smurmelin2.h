@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog: edits the main window's five noise options and its player's output
 // device. It keeps no values of its own: every show loads the controls from the main window,
 // "&Ok" stores them back and saves the settings file.

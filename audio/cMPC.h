@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMPCPlay: plays a stream of 16-bit PCM samples on one wave output device ("the board").
 // It keeps a fixed ring of buffers; before a buffer is queued, the owner fills it through the
 // refill event OnStash, and each buffer the device hands back is refilled and queued again,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the settings file reader and writer (load, typed reads, save, reload) with libFuzzer
 # under AddressSanitizer and UndefinedBehaviorSanitizer.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark against the release build (make bench builds it first).
 # The settings fuzzer is not part of this run: bench/fuzz_settings.sh SECONDS runs it.
 set -u

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base of every component: an optional owner that destroys what it owns.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checked 32-bit signed integer arithmetic and index checks: nothing wraps silently.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The boundary between the event loop and the program's handlers: an exception that escapes a
 // slot, an event() override or the hidden window's handler is handed to the application's
 // default error handler here and never unwinds through Qt's own frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exception classes shared by every part of Murmelin.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Complex number types: two 64-bit floats (re, im) and two 32-bit floats.
 #pragma once
 

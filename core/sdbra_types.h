@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared dynamic array types: 16-bit samples, 32-bit and 64-bit floats.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's name on the desktop: the base name of its desktop entry (the .desktop file
 // without its extension). The media-player interface reports it as DesktopEntry, Wayland
 // compositors match windows with it, and panels show the entry's icon and name for both.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop session the windows go to, chosen before the application object exists.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as an MPRIS 2 media player on the session bus, so the desktop's media keys,
 // panels and sound menus can start and stop the noise and show what plays.
 //

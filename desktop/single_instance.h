@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One instance of the program per user session: a second start brings the running window to
 // the front and ends, so that two noises never play on top of each other and two writers
 // never share one settings file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps the machine from suspending by itself while noise plays.
 //
 // While active, it holds one inhibitor against automatic (idle) suspend: through the desktop

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One first-order recursive filter section with a real pole and a real zero.
 //
 // The section is designed from a pole and a zero frequency in Hz and a sample rate by the

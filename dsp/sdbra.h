@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared routines: the program-wide random source and the conversion of a 64-bit float to a
 // 16-bit sample.
 #pragma once

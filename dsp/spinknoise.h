@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pink noise generator: a bank of ten first-order sections shaping triangular white noise
 // into pink noise, and the fill of one interleaved 16-bit stereo block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the program's SVG icon into square PNG files for the desktop's icon theme.
 // Usage: murmelin_render_icon SVG OUTDIR SIZE...  writes OUTDIR/SIZE.png for each size.
 #include <QFile>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the build date header: the day of the build in UTC, or the day of SOURCE_DATE_EPOCH
 # when it is set (reproducible builds). The file is rewritten only when the day changes.
 #   cmake -DOUT=<header> -P build_date.cmake

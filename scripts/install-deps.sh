@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Murmelin needs, in two sets:
 #
 #   scripts/install-deps.sh          what building and running need (make run, make install)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the about box's picture from resources/corvel_picture.json and writes it as
 resources/corvel.dib: a device-independent bitmap without a file header (40-byte info
 header, 256-entry colour table, 8 bits per pixel, uncompressed, rows bottom-up).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the README's screenshots: starts Murmelin on a private X server (the end-to-end rig,
 # with a private sound server whose only output is a null sink) and saves the main window as
 # docs/screenshot-main.png and, when "Settings..." opens a dialog, that dialog as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Element-by-element conversions between the single- and double-precision array types.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TProgId: the program's identity (product name, version, company, copyright notice).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQOBFile: the settings store. Typed values under section and key names, kept as an ordered
 // node list and saved to / loaded from one QOB settings file.
 //

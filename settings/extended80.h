@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 80-bit extended float of the settings file, converted to and from double by plain integer
 // arithmetic (no long double): 64-bit significand with an explicit integer bit in bytes 0..7,
 // sign (bit 15) and 15-bit exponent biased by 16383 in bytes 8..9, all little-endian.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folding of section and key names for comparison: UTF-8 to UTF-16, cut to the first 100000
 // characters, Unicode lower-casing, ended at the first NUL.
 #pragma once

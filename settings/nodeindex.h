@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An open-addressing table from a 64-bit key to a node position, for the store's lookups: one
 // flat array, so building it for a file of many nodes touches memory about once per node.
 #pragma once

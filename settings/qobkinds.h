@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kinds of value the settings store keeps, one row each: the tag, the payload (one value of
 // a fixed size, or a run of elements of a fixed size) with its encoding and decoding, the
 // messages of a read that finds another tag or size, and the store's public read. The store's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the bytes of a settings file, with the rules for what stands at its
 // name: symbolic links are followed; only a regular file is ever read, created or replaced;
 // a character device or FIFO (say a link to /dev/null, to throw the settings away) is written

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hidden message window: a QObject that is never shown and receives window messages
 // (number, two parameters and a result) posted to it by handle, possibly from other threads.
 // Every message goes to one handler; what the handler leaves to it gets the default handling.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libpulse's main loop interface (pa_mainloop_api) on the Qt event loop of the thread that
 // creates it: descriptors are watched with QSocketNotifier, timers are QTimers, deferred
 // events run once per event-loop pass (a queued call). So a sound-server connection lives on the UI thread and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waveform-audio output service: a waveOut-style API over an exchangeable backend.
 //
 // Semantics every backend shares (they live in this layer, not in the backends):

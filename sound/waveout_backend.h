@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What lies under the wave output service: the backend interface, the queue side of an open
 // stream that a backend plays from, and the choice of backend. The player never sees this.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound-server backend of the wave output service, and the default backend that falls back
 // to SDL2 when no sound server answers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL2 backend of the wave output service: SDL's output devices, SDL's audio thread
 // pulling from the queue, SDL converting the format to what the device plays.
 #include <SDL.h>

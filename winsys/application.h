@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: the event loop, the program's title and the default error handler
 // that shows an error escaping an event handler in a message box and lets the program go on.
 #pragma once

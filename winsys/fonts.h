@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fonts named by the program's windows that the desktop may not have.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An image list and the image index of an action, as toolbars and menus use them.
 #pragma once
 

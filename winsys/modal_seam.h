@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one road through which every message box and every modal dialog of the program goes.
 // The program shows them for real; tests install handlers that answer them without ever
 // blocking on a modal window.

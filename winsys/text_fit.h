@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a control needs so that its text shows whole in the control's own font. The windows
 // keep the places and sizes they are described with and grow a control, and themselves, only
 // where one of these sizes is larger.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window places in screen pixels, and the rule that keeps a window reachable on the desktop.
 #pragma once
 

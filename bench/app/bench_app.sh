@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Measures the real program on the e2e rig (private Xvfb, private PulseAudio with a null
 # sink) and prints a table against the budgets. It measures; it asserts nothing.
 #

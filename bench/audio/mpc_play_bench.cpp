@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays noise through the player and the SDL2 backend for a while (60 s unless
 // MPC_BENCH_SECONDS says otherwise) with an idle UI thread, and reports the process CPU time
 // used (all threads: UI, SDL's audio thread, the sound library's), the underruns (output

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the playback benchmark against a private PulseAudio server with a null sink.
 #   bench/audio/run_pulse_bench.sh [build folder, default build/release] [benchmark options]
 # MPC_BENCH_SECONDS sets the playing time (60 s by default).

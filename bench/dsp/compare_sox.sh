@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times SoX and Murmelin's pink noise generator producing the same number of 16-bit stereo
 # frames at 44100 Hz (raw samples to /dev/null) and prints both times and their ratio.
 #

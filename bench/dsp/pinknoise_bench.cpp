@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Nanoseconds per stereo frame for filling player-sized blocks of pink noise at 44100 Hz.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes N stereo frames of our pink noise at 44100 Hz to standard output as raw signed 16-bit
 // little-endian samples, in the player's block size, with the soft onset on.
 //   pinknoise_raw FRAMES [LEVEL_DB]

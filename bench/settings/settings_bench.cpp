@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading the settings file as the program does (open_file, then its run of reads) for files of
 // growing node counts up to the 16 MiB limit, side by side with merely reading the file's
 // bytes. The reads cost the same for any node count.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry: arbitrary bytes as a settings file.
 #include <cstddef>
 #include <cstdint>

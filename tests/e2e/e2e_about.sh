@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Opens the about box the way a user does ("Settings..." in the main window, then "..." in
 # the settings dialog) and checks a screenshot of the real X server: the box is centred on
 # the screen at its fixed size, shows the title and the version line, and shows the picture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysis of what the end-to-end rig recorded from the sound server: 16-bit stereo
 // frames as the null sink's monitor delivered them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis the e2e tests rely on must pass faithful playback and catch faulty playback;
 // otherwise an e2e pass says nothing.
 #include <gtest/gtest.h>

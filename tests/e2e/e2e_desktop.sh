@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program on a desktop with a window manager (openbox): window places that come back to
 # the pixel, the keys of the settings dialog, the desktop's Quit while a dialog is open, and
 # one instance per session.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program on the desktop's session bus, with the real program, a private session bus, a
 # stand-in for the desktop portal and a private sound server:
 #  - without a session bus it plays and stops as before and prints nothing;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the real program with no sound server and no sound card at all: "Play" must show
 # the open error in a message box and the program must keep running; closing the main
 # window then ends it with exit code 0.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Plays pink noise with the real program on a private sound server and checks what was
 # really played: silence before Play, the soft onset, the level, the spectrum against the
 # filter bank's computed response, identical channels, and silence with no stream left

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference the recorded spectrum is compared with: the pink filter bank's computed
 // magnitude response, designed for 44100 Hz and run at `play_rate`.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the rig itself, without the program: reference noise played with pacat onto the
 # null sink must come back from the monitor sample for sample, and the analysis must pass
 # it. A failure here means the recordings of the other e2e tests cannot be trusted.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program against a sound server that comes late, goes away and stalls, driven as a
 # user would:
 #   1. the program starts with no sound server; one is started; the next "Play" plays;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The settings dialog and the settings file with the real program, on a private sound server
 # with two outputs. First run: "Settings..." sets level -20 dB, 48000 Hz, the right channel
 # only and the second output, the windows are moved, "&Ok" writes the file with its twelve

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A reference generator for checking the rig itself: triangular white noise through a
 // bank of ten first-order pole/zero sections (poles at 20 * 2^i Hz, zeros half an octave
 // above), with a raised-cosine onset, as interleaved 16-bit stereo. It stands in for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line checks of recordings made by the end-to-end rig.
 //   murmelin_e2e_analyze silence FILE MIN_SECONDS   all frames zero, at least MIN_SECONDS long
 //   murmelin_e2e_analyze playback FILE              onset, level, spectrum and channels of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the desktop portal on the rig's private session bus, for the desktop-bus
 // scenario: it owns org.freedesktop.portal.Desktop and implements org.freedesktop.portal.Inhibit
 // at /org/freedesktop/portal/desktop. Every Inhibit is granted with a request object of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings-file and level helpers for the end-to-end rig's settings scenario.
 //   murmelin_e2e_settings dump FILE
 //       Prints the file id, then one line per node in file order: section, key, tag, value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small X11 helpers for the e2e rig, which runs an X server without a window manager.
 //
 //   murmelin_e2e_x11 close WINDOW_ID

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared pieces of the end-to-end rig: a private X server, a private sound server whose
 # only output is a null sink, recording of that sink's monitor, and driving Murmelin's
 # window with real input events. Sourced by the e2e scripts and the performance script.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The rig's own promises: waits are bounded, and whatever a script started is stopped and
 # its private folder removed when it fails, even a process that ignores SIGTERM.
 set -u -o pipefail

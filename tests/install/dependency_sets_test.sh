@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The dependency sets of scripts/install-deps.sh: what `make run` installs holds the Qt
 # plugins a desktop needs and never a sound server or a test tool; the package set adds the
 # packaging tools only; the test set adds the rest.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program started where no graphical session can be reached: it prints one plain
 # line on standard error saying so and exits with code 1, with no core dump and nothing
 # written to the settings folder.

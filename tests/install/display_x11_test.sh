@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # On a session that offers both Wayland and X11 (XWayland), the program chooses X11 by itself:
 # with QT_QPA_PLATFORM unset, DISPLAY on a private Xvfb and WAYLAND_DISPLAY on a socket that
 # accepts connections but never speaks Wayland, the main window appears on the X server and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package into a private folder and checks its control fields (library
 # dependencies computed from the program, the run-time Qt plugins, the description) and its
 # file list (the installed files under /usr, owned by root, nothing else).

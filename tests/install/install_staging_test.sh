@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a private staging folder (DESTDIR) under two prefixes and checks what
 # lands there: exactly the files the uninstall script knows, a runnable program, a desktop entry,
 # icons and AppStream metadata that pass the desktop's validators and agree with each other, and

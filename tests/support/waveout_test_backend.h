@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The test backend of the wave output service: devices with chosen names, buffers "played"
 // only when the test says so, and any operation made to fail with a chosen result code.
 //

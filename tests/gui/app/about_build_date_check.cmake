@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The build date follows SOURCE_DATE_EPOCH: run the generator for a known epoch and read the
 # header back. Second 86399 of 1 March 2024 is still that day; the next second is the 2nd.
 #   cmake -DSCRIPT=<scripts/build_date.cmake> -DWORK=<folder> -P about_build_date_check.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about box under the offscreen platform: the version line and the version numbers, the
 // dot-decimal conversion under a decimal-comma locale, the layout and what a showing changes,
 // the dialog's keys and double clicks, the picture resource and its two ways of loading.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: title rule, default error handler, message boxes and modal dialogs
 // through the seam, font substitution and image lists.
 #include <QAction>

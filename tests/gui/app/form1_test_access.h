@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tests reach inside the main window that the program itself keeps private.
 #pragma once
 

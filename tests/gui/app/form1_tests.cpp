@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven under the offscreen platform, the player on the wave-output test
 // backend: start-up display, the play control and its failures, the overload reaction,
 // "Settings...", re-activation, the soft onset and the filter bank across playbacks, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the GUI tests of the application: answers every message box and modal dialog
 // through the seam and keeps what was asked, so no test ever waits on a real modal window.
 #pragma once

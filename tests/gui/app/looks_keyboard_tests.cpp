@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows' looks and keys, under the offscreen platform with the player on the wave-output
 // test backend: the toolbar's captions read on their backgrounds in light and dark colour
 // schemes; the windows grow to fit their texts in larger fonts and keep their described sizes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file and the settings dialog, driven under the offscreen platform with the
 // player on the wave-output test backend: the rows written and read back, the device found
 // by name, foreign, damaged and wrongly typed files, the window places kept on the desktop,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Private D-Bus buses for the desktop-bus tests, and the fakes of the services that the
 // program talks to on them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry: the tests run on private session and system buses of their own.
 #include "bus_rig.h"
 

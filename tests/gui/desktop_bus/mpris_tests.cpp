@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MPRIS player driven as the desktop drives it: calls and property reads from another
 // connection on a private session bus, with a window stand-in that does what the main window
 // does with a play request (it reports the new state back at once).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Without any bus (both bus addresses lead nowhere) the desktop-bus pieces do nothing and say
 // nothing: the program plays as it does on a machine without D-Bus.
 #include "mpris.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sleep inhibitor against a fake desktop portal on the private session bus and a fake
 // logind on the private system bus: what it asks for, that it holds exactly one inhibitor
 // while playing, and that none is left behind whatever the order of events.

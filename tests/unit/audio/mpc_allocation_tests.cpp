@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A steady playback allocates nothing: neither the player nor the service nor the posting of
 // the notifications. Counted with a replacement of the global allocation functions.
 #include <atomic>

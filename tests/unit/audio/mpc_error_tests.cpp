@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every error of the player: its exact message and the state it leaves behind.
 #include "mpc_test_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing: the first filling, the ring of buffers, the refill contract and its end of stream.
 #include <algorithm>
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Construction, the property setters with their limits, the format and the device list.
 #include <QString>
 

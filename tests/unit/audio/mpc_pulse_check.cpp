@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a known pattern through the player and the sound-server backend on a PulseAudio null
 // sink ("play"), and checks the sink monitor's recording afterwards ("analyze"). Driven by
 // pulse_check.sh, which starts the sound server and the recorder.

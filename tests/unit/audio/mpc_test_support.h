@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the player tests: a test backend selected for the test, posted messages
 // delivered on request, and errors that reach the event loop's boundary collected.
 #pragma once

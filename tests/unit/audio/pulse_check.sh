@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Plays through the real sound-server backend into a private PulseAudio server whose only sink
 # is a null sink, records the sink's monitor and checks the recording.
 #   pulse_check.sh <mpc_pulse_check binary> <install-deps script>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the real device check and the playback benchmark: a private PulseAudio server
 # whose only sink is the null sink "testsink" (described as Test_Sink).
 #   pulse_start <private folder>   sets XDG_RUNTIME_DIR and HOME inside it, starts the server

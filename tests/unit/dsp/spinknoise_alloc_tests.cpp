@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filling blocks must not touch the heap: every global allocation is counted here.
 #include <gtest/gtest.h>
 

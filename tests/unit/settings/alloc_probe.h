@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records the largest single allocation made through operator new in this test program.
 #pragma once
 

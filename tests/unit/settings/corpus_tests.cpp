@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays the fuzzing corpus (valid, broken and once-crashing files) through the same round as
 // the fuzz target: load, read every node every way, save, reload, save again.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a save does with whatever stands at the settings file's name (links, devices, FIFOs,
 // sockets, read-only folders), which folder the file lives in, and files too large to be
 // settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file's bytes: what save_file writes and what open_file accepts or rejects.
 #include <gtest/gtest.h>
 

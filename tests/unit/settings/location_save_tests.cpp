@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the settings file lives, folder creation, the identity checks, and saving that never
 // leaves a half-written file behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the settings tests: byte-level file building and a private folder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The node list: lookup by folded names, order, letter case, clear and indexing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed writes and reads: defaults, kinds, wrong types, payload sizes, the conversions and the
 // 80-bit float.
 #include <gtest/gtest.h>

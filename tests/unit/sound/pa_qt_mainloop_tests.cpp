@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libpulse main loop interface on the Qt event loop: descriptors, timers on both of
 // libpulse's clocks and deferred events fire from the Qt loop and from the bounded wait alike,
 // and events freed from inside their own callbacks are safe.

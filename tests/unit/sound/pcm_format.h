@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 16-bit PCM format record the wave output tests open devices with.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry with a core application, so posted messages have an event loop to go through.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL2 backend, through SDL's disk driver: SDL's own audio thread pulls from the queue
 // and writes what it would play to a file that the tests read back.
 #include <gtest/gtest.h>

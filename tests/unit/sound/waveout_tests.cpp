@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wave output service's semantics, driven through the test backend.
 #include <gtest/gtest.h>
 
