@@ -32,6 +32,10 @@ start=$(rig_rec_pos)
 rig_wait_recorded $(( start + RIG_BYTES_PER_SECOND )) 15 || rig_fail "recording stalled before Play"
 rig_no_sink_inputs || rig_fail "the program holds a stream open before Play was pressed"
 before_play=$(rig_rec_pos)
+# The null sink renders a little ahead of the clock, so the recording may already hold what
+# it will play in the next few milliseconds: half a second more before Play keeps the start
+# of the sound well after the cut.
+rig_wait_recorded $(( before_play + RIG_BYTES_PER_SECOND / 2 )) 15 || rig_fail "recording stalled before Play"
 
 rig_log "Play"
 rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
