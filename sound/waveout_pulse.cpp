@@ -8,17 +8,21 @@
 // No thread of our own exists. Calls that must answer at once (open, the device list) wait on
 // the connection's own descriptors for at most open_wait_ms.
 //
-// Stream attributes: 16384 frames target length (0.37 s at 44.1 kHz), 4096 frames minimum
-// request, prebuffer and maximum length left to the server, latency adjustment on, no timing
-// updates or interpolation. The player keeps only 4 × 2048 frames queued, so the server's
-// buffer is the depth that rides out a busy UI thread; with a request every ~93 ms the
-// program wakes about eleven times a second while playing.
+// Stream attributes are times, converted at the stream's rate, so that every rate plays the
+// same: the server holds about 2 s (target length) and asks for more in requests of about
+// 0.5 s (minimum request), so the program wakes about twice a second while playing; the
+// first write starts playback at once (a small prebuffer). Stop stays prompt because it
+// flushes what the server holds. The player keeps only a few short buffers queued, so one
+// request is served over several turns of the event loop: every buffer used up goes back,
+// is refilled, and what has been queued by the end of that turn goes to the server as one
+// write.
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/stream.h>
 
 #include <QCoreApplication>
+#include <QObject>
 #include <QString>
 
 #include <algorithm>
@@ -35,8 +39,30 @@ namespace murmelin {
 namespace {
 
 constexpr int open_wait_ms = 1000;
-constexpr uint32_t target_frames = 16384;
-constexpr uint32_t request_frames = 4096;
+constexpr uint64_t target_ms = 2000;
+constexpr uint64_t request_ms = 500;
+constexpr uint64_t prebuffer_ms = 20;
+// The player's own buffer (its usual size): the server never asks for less than one at a
+// time, whatever the rate.
+constexpr uint64_t player_buffer_frames = 2048;
+
+// The stream attributes for a rate, in bytes of frame_bytes each.
+pa_buffer_attr stream_attributes(uint32_t rate, uint32_t frame_bytes) {
+  const auto frames = [rate](uint64_t ms) { return std::max<uint64_t>(1, rate * ms / 1000); };
+  const uint64_t minreq = std::max(frames(request_ms), player_buffer_frames);
+  const uint64_t tlength = std::max(frames(target_ms), 4 * minreq);
+  const uint64_t prebuf = std::min(frames(prebuffer_ms), player_buffer_frames);
+  const auto bytes = [frame_bytes](uint64_t n) {
+    return static_cast<uint32_t>(std::min<uint64_t>(n * frame_bytes, UINT32_MAX / 2));
+  };
+  pa_buffer_attr attr;
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.tlength = bytes(tlength);
+  attr.prebuf = bytes(prebuf);
+  attr.minreq = bytes(minreq);
+  attr.fragsize = static_cast<uint32_t>(-1);
+  return attr;
+}
 
 class pulse_backend;
 
@@ -50,11 +76,20 @@ public:
   bool start(pa_context* ctx, const WAVEFORMATEX& fmt, const char* sink);
   pa_stream_state_t state() const { return fstream ? pa_stream_get_state(fstream) : PA_STREAM_FAILED; }
 
-  void queued() override { serve(); }
+  // Buffers queued in one turn of the event loop (the player refills each buffer that came
+  // back in a handler of its own) go to the server together, at the end of that turn.
+  void queued() override {
+    if (fserve_queued || !live()) return;
+    fserve_queued = true;
+    QMetaObject::invokeMethod(&fcontext, [this] {
+      fserve_queued = false;
+      serve();
+    }, Qt::QueuedConnection);
+  }
   void set_paused(bool paused) override {
     if (!live()) return;
-    if (pa_operation* op = pa_stream_cork(fstream, paused ? 1 : 0, nullptr, nullptr))
-      pa_operation_unref(op);
+    pa_operation* op = pa_stream_cork(fstream, paused ? 1 : 0, &pulse_output::on_done, this);
+    if (!track(op)) return;
     if (!paused) serve();
   }
   void reset() override {
@@ -71,6 +106,11 @@ public:
 
   // Lets go of the stream at once, without waiting for the server.
   void detach() {
+    for (pa_operation* op : fops) {
+      pa_operation_cancel(op);
+      pa_operation_unref(op);
+    }
+    fops.clear();
     if (!fstream) return;
     pa_stream_set_state_callback(fstream, nullptr, nullptr);
     pa_stream_set_write_callback(fstream, nullptr, nullptr);
@@ -95,7 +135,7 @@ private:
     while (want >= fframe) {
       void* data = nullptr;
       std::size_t n = want;
-      if (pa_stream_begin_write(fstream, &data, &n) < 0 || !data) return;
+      if (pa_stream_begin_write(fstream, &data, &n) < 0 || !data) return lost();
       n -= n % fframe;
       const std::size_t got = n ? fsource.take(data, n, fframe) : 0;
       if (got == 0) {
@@ -103,7 +143,8 @@ private:
         return;
       }
       waveout_apply_volume(static_cast<int16_t*>(data), got / 2, fchannels, fsource.volume());
-      if (pa_stream_write(fstream, data, got, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+      // The data has left the queue: a write the server refuses loses it, as a lost stream.
+      if (pa_stream_write(fstream, data, got, nullptr, 0, PA_SEEK_RELATIVE) < 0) return lost();
       if (got < n) return;
       want -= got;
     }
@@ -124,6 +165,26 @@ private:
   static void on_underflow(pa_stream*, void* self) {
     static_cast<pulse_output*>(self)->fsource.count_underrun();
   }
+  // A pause or a restart that the server refused: the stream is no longer what the owner
+  // believes, so it ends as a lost one.
+  static void on_done(pa_stream*, int success, void* self) {
+    if (!success) static_cast<pulse_output*>(self)->lost();
+  }
+  // Keeps an operation until it has finished, so that detach() can cancel its callback.
+  // False (and the stream counts as lost) when the server could not be asked at all.
+  bool track(pa_operation* op) {
+    if (!op) {
+      lost();
+      return false;
+    }
+    std::erase_if(fops, [](pa_operation* o) {
+      if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return false;
+      pa_operation_unref(o);
+      return true;
+    });
+    fops.push_back(op);
+    return true;
+  }
 
   pulse_backend& fbackend;
   waveout_source& fsource;
@@ -131,6 +192,9 @@ private:
   const std::size_t fframe;
   pa_stream* fstream = nullptr;
   bool flost = false;
+  bool fserve_queued = false;
+  std::vector<pa_operation*> fops;  // running operations whose callbacks name this output
+  QObject fcontext;                 // queued calls end with the output
 };
 
 // The connection to the sound server, the list of its sinks, and SDL2 in its place when no
@@ -384,12 +448,7 @@ bool pulse_output::start(pa_context* ctx, const WAVEFORMATEX& fmt, const char* s
   pa_stream_set_state_callback(fstream, &pulse_output::on_state, this);
   pa_stream_set_write_callback(fstream, &pulse_output::on_write, this);
   pa_stream_set_underflow_callback(fstream, &pulse_output::on_underflow, this);
-  pa_buffer_attr attr;
-  attr.maxlength = static_cast<uint32_t>(-1);
-  attr.tlength = target_frames * static_cast<uint32_t>(fframe);
-  attr.prebuf = static_cast<uint32_t>(-1);
-  attr.minreq = request_frames * static_cast<uint32_t>(fframe);
-  attr.fragsize = static_cast<uint32_t>(-1);
+  const pa_buffer_attr attr = stream_attributes(fmt.nSamplesPerSec, static_cast<uint32_t>(fframe));
   // A device the user chose stays that device: when it goes away the stream fails (and the
   // owner hears of it) rather than moving to some other output. The default device is free
   // to move and follows the user's default.

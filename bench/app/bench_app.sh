@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Measures the real program on the e2e rig (private Xvfb, private PulseAudio with a null
-# sink) and prints a table against the budgets. It measures; it asserts nothing.
+# Measures the real program on the e2e rig (private Xvfb, private sound server with a null
+# sink) side by side with other pink-noise players, and prints tables against the budgets.
+# It measures; it asserts nothing, except in --soak mode.
 #
-#   bench/app/bench_app.sh [--app BINARY] [--tools DIR] [--runs N] [--seconds S]
+#   bench/app/bench_app.sh [--app BINARY] [--tools DIR] [--runs N] [--rounds R] [--seconds S]
+#   bench/app/bench_app.sh --soak [MINUTES] [--app BINARY] [--tools DIR]
 #
+# The program alone, on PulseAudio:
 #   start to mapped   time from starting the process to its main window being mapped,
 #                     taken from the X server's MapNotify (median of N runs, default 5)
-#   peak memory       VmHWM of the process after S seconds of playing
-#   CPU playing       utime + stime over S seconds of playing (default 30), after the onset
-#   CPU stopped       the same over S seconds after Play was pressed again
-#   wake-ups stopped  context switches of all the program's threads over those S seconds
+#   stopped           CPU and wake-ups (context switches) over S seconds after a stop
 #   latency           click to the first sound at the sink, second click to silence there
-#   against SoX       SoX's play of pink noise (-10 dB, 44100 Hz, 16-bit stereo) on the same
-#                     sink in the same run, S seconds: its CPU and context switches beside the
-#                     program's, and the sound server's CPU during each
+# Side by side, R interleaved rounds (default 3) of S seconds each (default 30), on
+# PulseAudio and, where pipewire-pulse is installed, on PipeWire's PulseAudio server in a
+# runtime folder of its own:
+#   Murmelin          the program, Play clicked
+#   SoX               play -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB
+#   GStreamer         gst-launch-1.0 audiotestsrc wave=pink-noise ! pulsesink (if installed)
+#   pacat 2 s         pacat playing a prepared pink-noise WAV with a 2 s buffer: the floor
+# For each: CPU of the process (all threads, the scheduler's nanoseconds), the sound server's
+# CPU meanwhile, wake-ups of the process per second (voluntary context switches), peak memory
+# (VmHWM); medians over the rounds, and the ratios to SoX taken within each round.
+#
+# --soak: the program plays for MINUTES (default 10) with the sink's monitor recorded, then
+# checks that the recorded sound is as long as the time between the clicks (within 50 ms),
+# has no gap, and that peak memory grew by less than 1 MB after the first minute.
 #
 # Build first: make release (or cmake --build --preset release).
 set -u -o pipefail
@@ -22,59 +33,109 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../tests/e2e/rig.sh"
 
 runs=5
+rounds=3
 seconds=30
+soak=0
 rig_args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
+    --soak)
+      soak=10; shift
+      if [[ ${1:-} =~ ^[0-9]+$ ]]; then soak=$1; shift; fi ;;
     --app|--tools) rig_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
-[[ $runs =~ ^[1-9][0-9]*$ && $seconds =~ ^[1-9][0-9]*$ ]] || { echo "--runs and --seconds take positive integers" >&2; exit 2; }
+for n in "$runs" "$rounds" "$seconds"; do
+  [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "--runs, --rounds and --seconds take positive integers" >&2; exit 2; }
+done
+[ "$soak" = 0 ] || [[ $soak =~ ^[1-9][0-9]*$ ]] || { echo "--soak takes a positive number of minutes" >&2; exit 2; }
 rig_parse_args "${rig_args[@]}"
-rig_require_commands Xvfb xdotool pulseaudio pactl parec getconf play python3
+rig_require_commands Xvfb xdotool pulseaudio pactl parec pacat getconf play sox python3
 
 PLAY_X=29 PLAY_Y=18
-CLK_TCK=$(getconf CLK_TCK)
 
 rig_init bench
 rig_start_xvfb
 rig_start_pulse
 
-# utime + stime of the whole process in clock ticks (fields 14 and 15 after the name).
-cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
-# CPU time of all the process's threads in nanoseconds (the scheduler's own account, finer
-# than clock ticks).
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%d\n", n}'; }
-# Context switches of all the process's threads.
+# CPU time of all the process's threads in nanoseconds (the scheduler's own account). awk
+# sums in doubles, exact to 2^53 ns (104 days).
+cpu_ns() {
+  local p
+  for p in "$@"; do cat /proc/"$p"/task/*/schedstat 2>/dev/null; done | awk '{n += $1} END {printf "%.0f\n", n}'
+}
+# Voluntary context switches of all the process's threads: how often it went to sleep and
+# was woken again.
+wakeups() {
+  cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches:/ {n += $2} END {print n + 0}'
+}
 ctx_switches() {
   cat /proc/"$1"/task/*/status 2>/dev/null |
     awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}'
 }
-threads() { ls /proc/"$1"/task | wc -l; }
-# One line per thread: tid, CPU ticks, context switches, name.
-thread_snapshot() {
-  local t
-  for t in /proc/"$1"/task/*; do
-    local tid=${t##*/} name ticks ctx
-    name=$(cat "$t/comm" 2>/dev/null) || continue
-    ticks=$(sed 's/^.*) //' "$t/stat" 2>/dev/null | awk '{print $12 + $13}')
-    ctx=$(awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ {n += $2} END {print n + 0}' "$t/status" 2>/dev/null)
-    echo "$tid ${ticks:-0} ${ctx:-0} ${name// /_}"
-  done
-}
-# thread_table BEFORE AFTER: per-thread CPU % and context switches between two snapshots.
-thread_table() {
-  awk -v hz="$CLK_TCK" -v s="$seconds" '
-    NR == FNR {t[$1] = $2; c[$1] = $3; next}
-    {printf "|   thread %s (%s) | | %.2f %%, %d context switches |\n", $4, $1, 100 * ($2 - t[$1]) / hz / s, $3 - c[$1]}
-  ' "$1" "$2"
-}
 status_kb() { awk -v k="$2:" '$1 == k {print $2}' "/proc/$1/status"; }
+click_play() { rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y; }
 
-# --- start to mapped ---------------------------------------------------------------------
+start_program() {
+  rig_start_app "$RIG_APP"
+  rig_find_main_window 30
+  rig_focus "$RIG_MAIN_WIN"
+}
+stop_program() {
+  rig_close_window "$RIG_MAIN_WIN"
+  rig_wait_app_exit 15
+}
+
+# ---- soak ---------------------------------------------------------------------------------
+if [ "$soak" != 0 ]; then
+  start_program
+  rig_start_parec "$RIG_REC/soak.raw"
+  sleep 1
+  t0=$(rig_now_ms)
+  click_play
+  sleep 60
+  hwm1=$(status_kb "$RIG_APP_PID" VmHWM)
+  sleep $(( soak * 60 - 60 ))
+  t1=$(rig_now_ms)
+  click_play
+  hwm2=$(status_kb "$RIG_APP_PID" VmHWM)
+  rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open after the stop"
+  sleep 1
+  rig_stop_parec
+  stop_program
+  python3 - "$RIG_REC/soak.raw" $(( t1 - t0 )) "$hwm1" "$hwm2" <<'PY'
+import sys
+data, wall_ms, hwm1, hwm2 = open(sys.argv[1], "rb").read(), int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+data = data[: len(data) - len(data) % 4]
+first = len(data) - len(data.lstrip(b"\0"))
+first -= first % 4
+last = len(data.rstrip(b"\0"))
+last += (4 - last % 4) % 4
+body = data[first:last]
+# A gap: 2 ms or more of silence inside the sound (pink noise never holds that many zeros).
+zeros = b"\0" * (4 * 88)
+gaps, pos = 0, 0
+while (i := body.find(zeros, pos)) >= 0:
+    gaps += 1
+    pos = i + len(zeros) + (len(body[i + len(zeros):]) - len(body[i + len(zeros):].lstrip(b"\0")))
+sound_ms = 1000.0 * len(body) / 4 / 44100
+ok = abs(sound_ms - wall_ms) <= 50 and gaps == 0 and hwm2 - hwm1 <= 1024
+print(f"\n| soak | measured | budget |\n|---|---|---|")
+print(f"| time between the clicks | {wall_ms / 1000:.3f} s | |")
+print(f"| sound at the sink | {sound_ms / 1000:.3f} s ({sound_ms - wall_ms:+.0f} ms) | within 50 ms |")
+print(f"| gaps at the sink (2 ms of silence or more) | {gaps} | 0 |")
+print(f"| peak memory after 1 min / at the end | {hwm1 / 1024:.1f} MB / {hwm2 / 1024:.1f} MB | within 1 MB |")
+print("PASS" if ok else "FAIL")
+sys.exit(0 if ok else 1)
+PY
+  exit $?
+fi
+
+# ---- the program alone ----------------------------------------------------------------------
 map_ms=()
 for (( i = 1; i <= runs; i++ )); do
   out="$RIG_DIR/map.$i"
@@ -89,52 +150,33 @@ for (( i = 1; i <= runs; i++ )); do
   read -r t1 win < <(sed -n 2p "$out")
   map_ms+=("$(( (t1 - t0) / 1000000 ))")
   RIG_MAIN_WIN=$win
-  rig_close_window "$RIG_MAIN_WIN"
-  rig_wait_app_exit 15
+  stop_program
 done
 sorted=($(printf '%s\n' "${map_ms[@]}" | sort -n))
 map_median=${sorted[$(( runs / 2 ))]}
-rig_log "start to mapped (ms): ${map_ms[*]}"
 
-# --- playing and stopped -----------------------------------------------------------------
-rig_start_app "$RIG_APP"
-pid=$RIG_APP_PID
-rig_find_main_window 30
-rig_focus "$RIG_MAIN_WIN"
-rss_idle=$(status_kb "$pid" VmRSS)
-
-rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+start_program
+click_play
 rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play"
-sleep 3   # past the two-second onset
-c0=$(cpu_ticks "$pid"); x0=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.0"
-p0=$(cpu_ns "$RIG_PULSE_PID"); n0=$(cpu_ns "$pid")
-sleep "$seconds"
-c1=$(cpu_ticks "$pid"); x1=$(ctx_switches "$pid"); thread_snapshot "$pid" > "$RIG_DIR/threads.1"
-p1=$(cpu_ns "$RIG_PULSE_PID"); n1=$(cpu_ns "$pid")
-threads_playing=$(threads "$pid")
-hwm_playing=$(status_kb "$pid" VmHWM)
-rss_playing=$(status_kb "$pid" VmRSS)
-rig_some_sink_input || rig_fail "the stream vanished while measuring"
-
-rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+sleep 3
+click_play
 rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open after Play again"
 sleep 2
-s0=$(cpu_ticks "$pid"); y0=$(ctx_switches "$pid")
+s0=$(cpu_ns "$RIG_APP_PID"); y0=$(ctx_switches "$RIG_APP_PID")
 sleep "$seconds"
-s1=$(cpu_ticks "$pid"); y1=$(ctx_switches "$pid")
-threads_stopped=$(threads "$pid")
+s1=$(cpu_ns "$RIG_APP_PID"); y1=$(ctx_switches "$RIG_APP_PID")
 
-# --- latency at the sink: click to first sound, second click to silence ---------------------
-# Positions in the monitor's recording stand for time. parec writes a little behind the sink
-# (its 20 ms latency), so a position taken at a click is early and the figures err long.
+# Click to first sound, second click to silence, on the monitor's recording: parec writes a
+# little behind the sink (its 20 ms latency), so positions taken at a click are early and the
+# figures err long.
 rig_start_parec "$RIG_REC/latency.raw"
 sleep 1
 click_pos=$(rig_rec_pos)
-rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+click_play
 rig_wait_until 15 rig_some_sink_input || rig_fail "no stream after Play (latency)"
 sleep 3
 stop_pos=$(rig_rec_pos)
-rig_click "$RIG_MAIN_WIN" $PLAY_X $PLAY_Y
+click_play
 rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open (latency)"
 sleep 1
 rig_stop_parec
@@ -149,52 +191,152 @@ ms = lambda n: "%.0f" % (1000.0 * n / 44100)
 print(ms(first - click) if first is not None else "none", ms(last + 1 - stop))
 PY
 )
+stop_program
 
-rig_close_window "$RIG_MAIN_WIN"
-rig_wait_app_exit 15
+# ---- side by side ---------------------------------------------------------------------------
+# The floor: a prepared WAV that pacat streams with a 2 s buffer and no work of its own.
+sox -n -c 2 -r 44100 -b 16 "$RIG_DIR/pink.wav" synth $(( seconds + 15 )) pinknoise vol -10dB \
+  || rig_fail "sox could not prepare the WAV"
+clients=(murmelin sox)
+command -v gst-launch-1.0 >/dev/null && gst-inspect-1.0 pulsesink >/dev/null 2>&1 && clients+=(gst)
+clients+=(pacat)
+declare -A label=([murmelin]="Murmelin" [sox]="SoX" [gst]="GStreamer" [pacat]="pacat 2 s (floor)")
 
-# --- SoX on the same sink ------------------------------------------------------------------
-rig_no_sink_inputs || rig_fail "a stream is still open before SoX starts"
-AUDIODRIVER=pulseaudio play -q -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB \
-  >"$RIG_LOGS/sox.log" 2>&1 &
-sox_pid=$!
-RIG_PIDS+=("$sox_pid")
-rig_wait_until 15 rig_some_sink_input || rig_fail "SoX opened no stream"
-sleep 3
-k0=$(cpu_ns "$sox_pid"); z0=$(ctx_switches "$sox_pid"); q0=$(cpu_ns "$RIG_PULSE_PID")
-sleep "$seconds"
-k1=$(cpu_ns "$sox_pid"); z1=$(ctx_switches "$sox_pid"); q1=$(cpu_ns "$RIG_PULSE_PID")
-sox_specs=$(rig_sink_input_specs)
-rig_stop "$sox_pid" TERM 5
+# start_client NAME: starts the client; CLIENT_PID is the process to measure.
+start_client() {
+  if [ "$1" = murmelin ]; then
+    start_program
+    click_play
+    CLIENT_PID=$RIG_APP_PID
+    return
+  fi
+  case $1 in
+    sox) AUDIODRIVER=pulseaudio exec play -q -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB ;;
+    gst) exec gst-launch-1.0 -q audiotestsrc wave=pink-noise volume=0.316 \
+           ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! pulsesink ;;
+    pacat) exec pacat --file-format=wav --latency-msec=2000 "$RIG_DIR/pink.wav" ;;
+  esac >"$RIG_LOGS/$1.log" 2>&1 &
+  CLIENT_PID=$!
+  RIG_PIDS+=("$CLIENT_PID")
+}
+stop_client() {
+  if [ "$1" = murmelin ]; then click_play; stop_program; else rig_stop "$CLIENT_PID" TERM 5; fi
+  rig_wait_until 15 rig_no_sink_inputs || rig_fail "$1 left a stream open"
+}
 
-pct() { awk -v t="$1" -v hz="$CLK_TCK" -v s="$seconds" 'BEGIN {printf "%.2f %%", 100 * t / hz / s}'; }
-pct_ns() { awk -v t="$1" -v s="$seconds" 'BEGIN {printf "%.3f %%", 100 * t / 1e9 / s}'; }
-per_s() { awk -v n="$1" -v s="$seconds" 'BEGIN {printf "%.1f", n / s}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}'; }
-mb() { awk -v k="$1" 'BEGIN {printf "%.1f MB", k / 1024}'; }
+# measure_round SERVER_PIDS...: one round of every client; appends "client cpu_ns server_ns
+# wakeups hwm_kb" lines to $RESULTS.
+measure_round() {
+  local c c0 c1 p0 p1 w0 w1 hwm
+  for c in "${clients[@]}"; do
+    start_client "$c"
+    rig_wait_until 15 rig_some_sink_input || rig_fail "$c opened no stream"
+    sleep 3   # past the program's onset and every client's start
+    c0=$(cpu_ns "$CLIENT_PID"); w0=$(wakeups "$CLIENT_PID"); p0=$(cpu_ns "$@")
+    sleep "$seconds"
+    c1=$(cpu_ns "$CLIENT_PID"); w1=$(wakeups "$CLIENT_PID"); p1=$(cpu_ns "$@")
+    hwm=$(status_kb "$CLIENT_PID" VmHWM)
+    rig_some_sink_input || rig_fail "$c: the stream vanished while measuring"
+    stop_client "$c"
+    echo "$c $(awk -v a="$c0" -v b="$c1" 'BEGIN {printf "%.0f", b - a}') $(awk -v a="$p0" -v b="$p1" 'BEGIN {printf "%.0f", b - a}') $(( w1 - w0 )) $hwm" >> "$RESULTS"
+  done
+}
 
+# medians CLIENT: "cpu% xSoX server% xSoX wake-ups/s peak-MB" of the client over the rounds
+# in $RESULTS, the ratios to SoX taken within each round.
+medians() {
+  awk -v c="$1" -v s="$seconds" -v n="${#clients[@]}" '
+    function median(a, k,   i, j, t) {
+      for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+      return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
+    }
+    { r = int((NR - 1) / n) }
+    $1 == "sox" { sc[r] = $2; ss[r] = $3 }
+    $1 == c { k++; cpu[k] = $2; srv[k] = $3; wk[k] = $4; mem[k] = $5; round[k] = r }
+    END {
+      for (i = 1; i <= k; i++) {
+        rc[i] = sc[round[i]] > 0 ? cpu[i] / sc[round[i]] : 0
+        rs[i] = ss[round[i]] > 0 ? srv[i] / ss[round[i]] : 0
+      }
+      printf "%.3f %.2f %.3f %.2f %.1f %.1f\n", 100 * median(cpu, k) / 1e9 / s, median(rc, k),
+        100 * median(srv, k) / 1e9 / s, median(rs, k), median(wk, k) / s, median(mem, k) / 1024
+    }' "$RESULTS"
+}
+
+# table TITLE: the clients side by side, then the program's budgets.
+table() {
+  local c cpu rc srv rs wk mem floor
+  echo
+  echo "$1, $rounds rounds of $seconds s, medians (ratios to SoX taken within each round)"
+  echo
+  echo "| client | CPU of one core | x SoX | sound server's CPU | x SoX | wake-ups/s | peak memory |"
+  echo "|---|---|---|---|---|---|---|"
+  for c in "${clients[@]}"; do
+    read -r cpu rc srv rs wk mem < <(medians "$c")
+    echo "| ${label[$c]} | $cpu % | $rc | $srv % | $rs | $wk | $mem MB |"
+  done
+  read -r cpu rc srv rs wk mem < <(medians murmelin)
+  floor=$(medians pacat | awk -v n="${synth_ns:-0}" '{printf "%.3f", 2 * $1 + 100 * n * 44100 / 1e9}')
+  echo
+  echo "| budget for Murmelin | limit | measured | |"
+  echo "|---|---|---|---|"
+  echo "| CPU against SoX's | 0.25 x | $rc x | $(met "$rc" 0.25) |"
+  echo "| CPU against 2 x pacat's + the synthesis | $floor % | $cpu % | $(met "$cpu" "$floor") |"
+  echo "| sound server's CPU against SoX's | 0.35 x | $rs x | $(met "$rs" 0.35) |"
+  echo "| wake-ups per second while playing | 3 | $wk | $(met "$wk" 3) |"
+}
+met() { awk -v a="$1" -v b="$2" 'BEGIN {print (a <= b ? "met" : "NOT MET")}'; }
+
+synth_ns=$("$here/../../build/release/bench/dsp/pinknoise_bench" --benchmark_filter='BM_fill_block$' 2>/dev/null \
+  | sed -n 's/.*per_frame=\([0-9.]*\)ns.*/\1/p')
+
+RESULTS="$RIG_DIR/pulse.results"
+for (( r = 1; r <= rounds; r++ )); do
+  rig_log "round $r of $rounds on PulseAudio"
+  measure_round "$RIG_PULSE_PID"
+done
+rig_stop_pulse
+
+pw_results=
+if command -v pipewire >/dev/null && command -v pipewire-pulse >/dev/null && command -v wireplumber >/dev/null \
+    && command -v dbus-daemon >/dev/null; then
+  export XDG_RUNTIME_DIR="$RIG_DIR/pw-runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  rig_start_session_bus
+  pipewire >"$RIG_LOGS/pipewire.log" 2>&1 &
+  pw_pid=$!; RIG_PIDS+=("$pw_pid")
+  wireplumber >"$RIG_LOGS/wireplumber.log" 2>&1 &
+  RIG_PIDS+=("$!")
+  pipewire-pulse >"$RIG_LOGS/pipewire-pulse.log" 2>&1 &
+  pwp_pid=$!; RIG_PIDS+=("$pwp_pid")
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  rig_wait_until 15 rig_pactl info >/dev/null || rig_fail "pipewire-pulse did not come up within 15 s"
+  rig_pactl load-module module-null-sink sink_name=$RIG_SINK \
+    sink_properties=device.description=Test_Sink >/dev/null || rig_fail "no null sink on pipewire-pulse"
+  rig_wait_until 10 rig_pactl set-default-sink $RIG_SINK || rig_fail "the null sink is not the default"
+  RESULTS="$RIG_DIR/pipewire.results"
+  for (( r = 1; r <= rounds; r++ )); do
+    rig_log "round $r of $rounds on pipewire-pulse"
+    measure_round "$pw_pid" "$pwp_pid"
+  done
+  pw_results=$RESULTS
+  pw_version=$(pipewire --version 2>/dev/null | sed -n 's/.*libpipewire \([0-9.]*\).*/\1/p' | head -n 1)
+fi
+
+pct() { awk -v t="$1" -v s="$seconds" 'BEGIN {printf "%.3f %%", 100 * t / 1e9 / s}'; }
 cat <<EOF
 
-Murmelin on $(uname -m), $(nproc) cores; X: Xvfb, sound: PulseAudio null sink
+Murmelin on $(uname -m), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); X: Xvfb, sound: null sinks
 
 | measure | budget | measured |
 |---|---|---|
 | start to main window mapped (median of $runs; min ${sorted[0]}, max ${sorted[$((runs - 1))]} ms) | 0.5 s | $(awk -v m="$map_median" 'BEGIN {printf "%.3f s", m / 1000}') |
-| peak resident memory while playing (VmHWM; VmRSS idle $(mb "$rss_idle"), playing $(mb "$rss_playing")) | 60 MB | $(mb "$hwm_playing") |
-| CPU while playing, ${seconds} s ($threads_playing threads; $((x1 - x0)) context switches) | 1 % of one core | $(pct $((c1 - c0))) |
-$(thread_table "$RIG_DIR/threads.0" "$RIG_DIR/threads.1")
-| CPU while stopped, ${seconds} s ($threads_stopped threads) | 0.0 % | $(pct $((s1 - s0))) |
-| wake-ups while stopped (context switches in ${seconds} s) | none | $((y1 - y0)) |
-| click to first sound at the sink (the onset starts from silence) | 150 ms | ${to_sound} ms |
-| second click to silence at the sink | 150 ms | ${to_silence} ms |
-
-Against SoX on the same sink, ${seconds} s each (SoX: \`play -n -c 2 -r 44100 -b 16 synth pinknoise vol -10dB\`, stream $sox_specs)
-
-| measure | Murmelin | SoX | Murmelin / SoX | budget |
-|---|---|---|---|---|
-| CPU of the whole process while playing | $(pct_ns $((n1 - n0))) | $(pct_ns $((k1 - k0))) | $(ratio $((n1 - n0)) $((k1 - k0))) | at most 0.5 |
-| context switches per second | $(per_s $((x1 - x0))) | $(per_s $((z1 - z0))) | $(ratio $((x1 - x0)) $((z1 - z0))) | at most 30/s |
-| sound server's CPU meanwhile | $(pct_ns $((p1 - p0))) | $(pct_ns $((q1 - q0))) | $(ratio $((p1 - p0)) $((q1 - q0))) | at most 1 |
-
-CPU from the scheduler's accounts (/proc/PID/task/*/schedstat), in ms: Murmelin $(( (n1 - n0) / 1000000 )), SoX $(( (k1 - k0) / 1000000 )); the server $(( (p1 - p0) / 1000000 )) and $(( (q1 - q0) / 1000000 )).
+| CPU while stopped, ${seconds} s | 0.0 % | $(pct $((s1 - s0))) |
+| wake-ups while stopped (context switches in ${seconds} s) | 0 | $((y1 - y0)), $(met $((y1 - y0)) 0) |
+| click to first sound at the sink (the onset starts from silence) | 150 ms | ${to_sound} ms, $(met "${to_sound/none/9999}" 150) |
+| second click to silence at the sink | 100 ms | ${to_silence} ms, $(met "$to_silence" 100) |
+| pink noise synthesis, steady (pinknoise_bench) | | ${synth_ns:-?} ns per frame = $(awk -v n="${synth_ns:-0}" 'BEGIN {printf "%.3f %%", 100 * n * 44100 / 1e9}') of one core |
 EOF
+RESULTS="$RIG_DIR/pulse.results"
+table "PulseAudio $(pulseaudio --version | awk '{print $2}')"
+[ -z "$pw_results" ] || { RESULTS=$pw_results; table "pipewire-pulse ${pw_version:-}"; }

@@ -218,10 +218,11 @@ set_level_in_dialog 10
 rig_wait_until 10 metadata_level_is 10 || rig_fail "the metadata show level $(metadata_level), not 10"
 
 # overload_over_bus WHAT: Play over MPRIS must play (an inhibitor is asked for) until the
-# overload stops it and opens the settings dialog.
+# overload stops it and opens the settings dialog; the clipped block never reaches the sink.
 overload_over_bus() {
-  local n
+  local n peak
   n=$(portal_count inhibit)
+  rig_start_parec "$RIG_REC/overload.raw"
   mpris Play
   rig_wait_until 20 has_settings_window || rig_fail "$1: no settings dialog 20 s after Play at +10 dB"
   rig_wait_until 10 status_is Stopped || rig_fail "$1: PlaybackStatus is \"$(status)\" after the overload"
@@ -230,6 +231,11 @@ overload_over_bus() {
     || rig_fail "$1: $(( $(portal_count inhibit) - n )) inhibitors asked for while playing up to the overload, not 1"
   rig_wait_until 10 portal_active_is 0 || rig_fail "$1: $(portal_active) inhibitors are held after the overload"
   has_settings_window || rig_fail "$1: the settings dialog closed by itself"
+  rig_wait_recorded $(( $(rig_rec_pos) + RIG_BYTES_PER_SECOND / 2 )) 15 || rig_fail "recording stalled"
+  rig_stop_parec
+  peak=$(rig_peak "$RIG_REC/overload.raw")
+  rig_log "$1: peak $peak at the sink"
+  [ "$peak" -lt 32767 ] || rig_fail "$1: the clipped block reached the sink (peak $peak)"
 }
 rig_log "Play over MPRIS at +10 dB"
 overload_over_bus "overload"

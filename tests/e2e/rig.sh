@@ -267,6 +267,10 @@ rig_rec_pos() { local s; s=$(rig_file_size "$RIG_PAREC_FILE"); echo $(( s - s % 
 rig_wait_recorded() {
   rig_wait_until "$2" rig_file_at_least "$RIG_PAREC_FILE" "$1"
 }
+# rig_peak FILE: the largest magnitude of the samples in a raw s16le recording.
+rig_peak() {
+  od -An -v -td2 -w2 "$1" | awk '{ v = $1 < 0 ? -$1 : $1; if (v > m) m = v } END { print m + 0 }'
+}
 # rig_cut FILE FROM TO OUT: bytes [FROM, TO) of FILE into OUT.
 rig_cut() {
   tail -c +"$(( $2 + 1 ))" "$1" | head -c "$(( $3 - $2 ))" > "$4"

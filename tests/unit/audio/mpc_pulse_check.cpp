@@ -5,6 +5,9 @@
 //
 //   mpc_pulse_check play <summary-file> <recording.raw>
 //   mpc_pulse_check analyze <recording.raw> <summary-file> <server underruns while playing>
+//   mpc_pulse_check rate <rate> <seconds>          plays part A's pattern on Rate_Sink with
+//                                                  the program's own buffers (4 x 2048 frames)
+//   mpc_pulse_check gapless <recording.raw> <rate> <seconds>   checks that recording
 //
 // "play" also adds a second sink with a long name after the player has started and checks
 // that the device list, read again, names it whole. The summary holds the frames of part C
@@ -41,11 +44,13 @@ constexpr int kChunkFrames = 4096;
 constexpr int kBuffersLead = 2; // about 0.2 s
 constexpr int kBuffersA = 32;   // about 3 s at 44100 Hz
 constexpr int kBuffersB = 12;   // about 1.1 s
-constexpr int kStopAfterC = 24; // buffers of part C handed out before Stop
+// Buffers of part C handed out before Stop: the player and the server together hold about
+// 3.5 s, so the sink has played about 2 s of part C when Stop comes.
+constexpr int kStopAfterC = 60;
 constexpr int64_t kFramesA = int64_t{kBuffersA} * kChunkFrames;
 constexpr int64_t kFramesB = int64_t{kBuffersB} * kChunkFrames;
 constexpr int kRate = 44100;
-constexpr int64_t kStopFrames = kRate * 150 / 1000;
+constexpr int64_t kStopFrames = kRate * 100 / 1000;
 // Two outputs that differ only far past the 32nd character.
 const char* const kLongName =
     "Late_Sink_with_a_description_much_longer_than_thirty-two_characters_(HDMI_3)";
@@ -161,7 +166,7 @@ int play(const char* summary_path, const char* recording_path) {
       });
     }
   });
-  // Bounds a hang only: the whole playback takes about 6 s.
+  // Bounds a hang only: the whole playback takes about 9 s.
   QTimer::singleShot(30000, &app, [&] {
     std::fprintf(stderr, "FAIL: playback did not finish in 30 s\n");
     app.exit(2);
@@ -336,9 +341,82 @@ int analyze(const char* recording_path, const char* summary_path, int starved) {
               static_cast<long long>(silence_start - stop_at),
               1000.0 * static_cast<double>(silence_start - stop_at) / kRate);
   if (stop_at <= 0 || silence_start - stop_at > kStopFrames)
-    return fail("the sink was not silent within 150 ms of Stop (the server's buffer was "
+    return fail("the sink was not silent within 100 ms of Stop (the server's buffer was "
                 "played out instead of dropped)");
   std::printf("OK\n");
+  return 0;
+}
+
+// Plays part A's pattern at `rate` for `seconds` with the buffers the program plays with, on
+// the sink described as Rate_Sink, while the thread is busy now and then.
+int play_rate(int rate, int seconds) {
+  int argc = 1;
+  char name[] = "mpc_pulse_check";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  TMPCPlay p;
+  const auto sink = p.Devicenames().indexOf("Rate_Sink");
+  if (sink < 0) return fail("the device list does not name the null sink Rate_Sink");
+  p.set_DeviceID(static_cast<int32_t>(sink));
+  p.set_nChunkSamples(4096);
+  p.set_nBuffers(4);
+  p.set_nChans(2);
+  p.set_sfTot(2 * rate);
+  int64_t n = -rate / 5;  // a lead-in of silence, as in play()
+  p.set_OnStash([&](TWaveChunk& arr, int32_t& used, bool&) {
+    for (int32_t f = 0; 2 * f < used; ++f, ++n) {
+      arr[2 * f] = n < 0 ? int16_t{0} : a_left(n);
+      arr[2 * f + 1] = n < 0 ? int16_t{0} : a_right(n);
+    }
+  });
+  // The window's thread is busy now and then (a dialog opening, a slow disk): 300 ms each
+  // second, which the server's buffer must ride out.
+  QTimer busy;
+  QObject::connect(&busy, &QTimer::timeout, [] { QThread::msleep(300); });
+  busy.start(1000);
+  QTimer::singleShot(seconds * 1000, &app, [&] {
+    busy.stop();
+    p.Stop();
+    app.quit();
+  });
+  QTimer::singleShot(seconds * 1000 + 20000, &app, [&] { app.exit(2); });  // bounds a hang
+  try {
+    p.Run();
+  } catch (const std::exception& e) {
+    return fail(std::string("Run: ") + e.what());
+  }
+  if (const int rc = app.exec(); rc != 0) return fail("playback did not end");
+  std::printf("%d Hz: %lld frames handed out\n", rate, static_cast<long long>(n));
+  return 0;
+}
+
+// The recording of play_rate holds one unbroken run of the pattern, from its first frame,
+// at least `seconds` long less the time that Stop cuts off (the server's 2 s at most).
+int analyze_gapless(const char* recording_path, int rate, int seconds) {
+  QFile rec(QString::fromLocal8Bit(recording_path));
+  if (!rec.open(QIODevice::ReadOnly)) return fail("no recording");
+  const QByteArray bytes = rec.readAll();
+  const auto* s = reinterpret_cast<const int16_t*>(bytes.constData());
+  const int64_t frames = bytes.size() / 4;
+  int64_t i = 0;
+  while (i < frames && s[2 * i] == 0 && s[2 * i + 1] == 0) ++i;
+  if (i == frames) return fail("the recording is silent");
+  // The server may cut the first milliseconds off the monitor: the pattern is taken up where
+  // the recording begins (it repeats every 32000 frames).
+  const int64_t first = (s[2 * i] + 31999) % 32000;
+  int64_t n = 0;
+  for (; i < frames && (s[2 * i] != 0 || s[2 * i + 1] != 0); ++i, ++n) {
+    if (s[2 * i] != a_left(first + n) || s[2 * i + 1] != a_right(first + n))
+      return fail(std::to_string(rate) + " Hz: a gap or a wrong frame at frame " +
+                  std::to_string(n) + " (" + std::to_string(1000 * n / rate) + " ms)");
+  }
+  for (; i < frames; ++i)
+    if (s[2 * i] != 0 || s[2 * i + 1] != 0)
+      return fail(std::to_string(rate) + " Hz: a gap of silence after " +
+                  std::to_string(1000 * n / rate) + " ms of sound");
+  std::printf("%d Hz: %.2f s of the pattern without a gap\n", rate,
+              static_cast<double>(n) / rate);
+  if (n < int64_t{seconds - 3} * rate) return fail("the recording is too short");
   return 0;
 }
 
@@ -348,6 +426,9 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "play") return play(argv[2], argv[3]);
   if (argc == 5 && std::string(argv[1]) == "analyze")
     return analyze(argv[2], argv[3], std::atoi(argv[4]));
+  if (argc == 4 && std::string(argv[1]) == "rate") return play_rate(std::atoi(argv[2]), std::atoi(argv[3]));
+  if (argc == 5 && std::string(argv[1]) == "gapless")
+    return analyze_gapless(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   std::fprintf(stderr, "usage: %s play <summary> <recording> | analyze <recording> <summary> <starved>\n",
                argv[0]);
   return 2;

@@ -45,13 +45,16 @@ parec --latency-msec=20 --format=s16le --rate=44100 --channels=2 -d testsink.mon
   "$work/rec.raw" &
 parec_pid=$!
 # Recording has begun once the monitor's silence reaches the file.
-recording=""
-for _ in $(seq 200); do
-  if [ -s "$work/rec.raw" ]; then recording=1; break; fi
-  kill -0 "$parec_pid" 2>/dev/null || break
-  sleep 0.05
-done
-[ -n "$recording" ] || die "parec is not recording"
+wait_recording() {
+  local _
+  for _ in $(seq 200); do
+    [ -s "$1" ] && return 0
+    kill -0 "$parec_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  die "parec is not recording"
+}
+wait_recording "$work/rec.raw"
 
 underruns_before=$(pulse_underruns)
 timeout 60 "$bin" play "$work/summary" "$work/rec.raw" || die "playback failed"
@@ -65,3 +68,21 @@ wait "$parec_pid"
 parec_pid=""
 
 "$bin" analyze "$work/rec.raw" "$work/summary" "$starved" || die "the recording does not match"
+
+# The highest and the lowest rate play without a gap: the server's buffer is a time, not a
+# number of frames.
+for rate in 384000 8000; do
+  module=$(timeout 5 pactl load-module module-null-sink sink_name=ratesink rate=$rate \
+    sink_properties=device.description=Rate_Sink) || die "pactl could not add a sink at $rate Hz"
+  parec --latency-msec=20 --format=s16le --rate=$rate --channels=2 -d ratesink.monitor \
+    "$work/rate.raw" &
+  parec_pid=$!
+  wait_recording "$work/rate.raw"
+  timeout 60 "$bin" rate $rate 15 || die "playback at $rate Hz failed"
+  kill -INT "$parec_pid"
+  wait "$parec_pid"
+  parec_pid=""
+  timeout 5 pactl unload-module "$module"
+  "$bin" gapless "$work/rate.raw" $rate 15 || die "the recording at $rate Hz has a gap"
+  rm -f "$work/rate.raw"
+done
