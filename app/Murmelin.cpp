@@ -34,6 +34,9 @@ int main(int argc, char** argv) {
   // Each run plays a different noise sequence.
   seed_random_source();
 
+  // The launcher's activation, for the running window should this start be a second one.
+  const launch_activation launch = launch_activation::from_environment();
+
   // The toolkit sees the program's name and nothing else.
   int app_argc = 1;
   char* app_argv[] = {argv[0], nullptr};
@@ -44,7 +47,7 @@ int main(int argc, char** argv) {
   // ends before it makes a window, plays or touches the settings file.
   single_instance instance;
   if (!instance.acquire()) {
-    instance.raise_running();
+    instance.raise_running(launch);
     return 0;
   }
 

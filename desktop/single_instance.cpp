@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QStringList>
+#include <QVariant>
 #include <QDir>
 #include <QFile>
 #include <QObject>
@@ -20,9 +22,59 @@
 #include <cstdlib>
 #include <string>
 
+#include "desktop_id.h"
 #include "error_boundary.h"
 
 namespace murmelin {
+
+namespace {
+
+// The desktop's interface for starting an application that runs already, on the object
+// path that its bus name (the desktop entry's) gives.
+const QString application_interface = QStringLiteral("org.freedesktop.Application");
+const QString application_path = QStringLiteral("/com/briskodata/Murmelin");
+constexpr uint name_flag_do_not_queue = 4;
+
+}  // namespace
+
+// The running instance on the session bus: Activate and Open raise the window, with the
+// activation token of the start that asks.
+class application_service : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
+public:
+  explicit application_service(std::function<void()> raise, QObject* parent)
+      : QObject(parent), fraise(std::move(raise)) {}
+
+public Q_SLOTS:
+  Q_SCRIPTABLE void Activate(const QVariantMap& platform_data) { post(platform_data); }
+  Q_SCRIPTABLE void Open(const QStringList&, const QVariantMap& platform_data) { post(platform_data); }
+  Q_SCRIPTABLE void ActivateAction(const QString&, const QVariantList&, const QVariantMap& platform_data) {
+    post(platform_data);
+  }
+
+private:
+  // Raises from the event loop, after the caller has its answer.
+  void post(const QVariantMap& platform_data) {
+    const QString token = platform_data.value(QStringLiteral("activation-token")).toString();
+    QMetaObject::invokeMethod(this, [this, token] { raise_with(token, fraise); }, Qt::QueuedConnection);
+  }
+
+public:
+  static void raise_with(const QString& token, const std::function<void()>& raise) {
+    if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    guarded([&] { raise(); });
+    // A token is good for one activation; one the window did not use must not linger.
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+  }
+
+private:
+  std::function<void()> fraise;
+};
+
+launch_activation launch_activation::from_environment() {
+  return {qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), qEnvironmentVariable("DESKTOP_STARTUP_ID")};
+}
 
 namespace {
 
@@ -80,9 +132,18 @@ bool single_instance::acquire() {
   return true;
 }
 
-void single_instance::raise_running() const {
+void single_instance::raise_running(const launch_activation& launch) const {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected()) {
+    QVariantMap platform_data;
+    if (!launch.token.isEmpty()) platform_data[QStringLiteral("activation-token")] = launch.token;
+    if (!launch.startup_id.isEmpty())
+      platform_data[QStringLiteral("desktop-startup-id")] = launch.startup_id;
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        QString::fromLatin1(murmelin_desktop_entry), application_path, application_interface,
+        QStringLiteral("Activate"));
+    activate << platform_data;
+    if (bus.call(activate, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage) return;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.mpris.MediaPlayer2.Murmelin"), QStringLiteral("/org/mpris/MediaPlayer2"),
         QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("Raise"));
@@ -93,6 +154,16 @@ void single_instance::raise_running() const {
 }
 
 void single_instance::on_raise_request(std::function<void()> raise) {
+  if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+    auto* service = new application_service(raise, QCoreApplication::instance());
+    if (bus.registerObject(application_path, service, QDBusConnection::ExportScriptableSlots)) {
+      QDBusMessage m = QDBusMessage::createMethodCall(
+          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+      m << QString::fromLatin1(murmelin_desktop_entry) << name_flag_do_not_queue;
+      bus.send(m);  // the lock makes this the only instance; no answer is needed
+    }
+  }
   if (raise_pipe[0] >= 0 || ::pipe2(raise_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto* notifier =
       new QSocketNotifier(raise_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
@@ -100,7 +171,7 @@ void single_instance::on_raise_request(std::function<void()> raise) {
     char bytes[16];
     while (::read(raise_pipe[0], bytes, sizeof bytes) > 0) {
     }
-    guarded([&] { raise(); });
+    application_service::raise_with({}, raise);
   });
   struct sigaction action = {};
   action.sa_handler = on_sigusr1;
@@ -110,3 +181,5 @@ void single_instance::on_raise_request(std::function<void()> raise) {
 }
 
 }  // namespace murmelin
+
+#include "single_instance.moc"

@@ -4,9 +4,20 @@
 // never share one settings file.
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace murmelin {
+
+// What the launcher handed to this start so that the window it shows may take the focus:
+// the Wayland activation token (XDG_ACTIVATION_TOKEN) and the X11 startup id
+// (DESKTOP_STARTUP_ID). Read before the application object exists, which takes them over.
+struct launch_activation {
+  QString token;
+  QString startup_id;
+  static launch_activation from_environment();
+};
 
 class single_instance {
 public:
@@ -22,13 +33,17 @@ public:
   // made: the program then runs as it would without one.
   bool acquire();
 
-  // From a second start: asks the running instance to bring its window to the front, through
-  // the media-player interface's Raise on the session bus, or where that does not answer,
-  // with SIGUSR1 to the process that holds the lock. Waits at most a second; fails quietly.
-  void raise_running() const;
+  // From a second start: asks the running instance to bring its window to the front, handing
+  // it this start's activation, through org.freedesktop.Application's Activate on the session
+  // bus (the running instance owns the desktop entry's name); where that does not answer,
+  // through the media-player interface's Raise, and without a bus with SIGUSR1 to the process
+  // that holds the lock. Waits at most a second for each; fails quietly.
+  void raise_running(const launch_activation& launch) const;
 
-  // In the running instance: RAISE runs from the event loop whenever another start asks by
-  // SIGUSR1. Needs the application object.
+  // In the running instance: RAISE runs from the event loop whenever another start asks, by
+  // Activate on the session bus or by SIGUSR1. While it runs, XDG_ACTIVATION_TOKEN holds the
+  // token the other start handed over, so that the compositor lets the window take the focus
+  // (Qt's Wayland plugin uses it for the next activation). Needs the application object.
   void on_raise_request(std::function<void()> raise);
 
 private:
