@@ -65,56 +65,17 @@ int64_t monotonic_us() {
   return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
-int64_t wall_us() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return int64_t{tv.tv_sec} * 1000000 + tv.tv_usec;
-}
-
-// A libpulse timeval (either clock) as a point on the monotonic clock.
+// The clock rule: a libpulse timeval is a point on the monotonic clock when it carries
+// libpulse's mark, and a wall-clock time otherwise; either becomes a point on the monotonic
+// clock, which every timer of this loop runs on.
 int64_t due_from(const timeval* tv) {
-  if (tv->tv_usec & timeval_rtclock_bit) {
-    return int64_t{tv->tv_sec} * 1000000 + (tv->tv_usec & ~timeval_rtclock_bit);
-  }
-  const int64_t wall = int64_t{tv->tv_sec} * 1000000 + tv->tv_usec;
-  return monotonic_us() + (wall - wall_us());
+  const int64_t usec = tv->tv_usec & ~timeval_rtclock_bit;
+  const int64_t at = int64_t{tv->tv_sec} * 1000000 + usec;
+  if (tv->tv_usec & timeval_rtclock_bit) return at;
+  timeval now;
+  gettimeofday(&now, nullptr);
+  return monotonic_us() + (at - (int64_t{now.tv_sec} * 1000000 + now.tv_usec));
 }
-
-// Storage of the events below (UI thread only).
-struct defer_block {
-  alignas(std::max_align_t) unsigned char bytes[64];
-  bool used = false;
-};
-defer_block defer_blocks[4];
-
-// The event that runs the deferred events on the next event-loop pass. At most one waits per
-// loop, so a few blocks of static storage serve them all and playing allocates nothing.
-class defer_pass_event : public QEvent {
-public:
-  static QEvent::Type type() {
-    static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return t;
-  }
-  defer_pass_event() : QEvent(type()) {}
-
-  static void* operator new(std::size_t size) {
-    for (defer_block& s : defer_blocks)
-      if (!s.used && size <= sizeof s.bytes) {
-        s.used = true;
-        return s.bytes;
-      }
-    return ::operator new(size);
-  }
-  static void operator delete(void* p) noexcept {
-    for (defer_block& s : defer_blocks)
-      if (p == s.bytes) {
-        s.used = false;
-        return;
-      }
-    ::operator delete(p);
-  }
-};
-static_assert(sizeof(defer_pass_event) <= 64);
 
 }  // namespace
 
@@ -123,45 +84,89 @@ struct pa_qt_mainloop::impl {
   std::vector<pa_io_event*> ios;
   std::vector<pa_time_event*> times;
   std::vector<pa_defer_event*> defers;
-  // Receiver of the queued call that runs the deferred events on the next event-loop pass;
-  // one call is waiting at most (cheaper than starting and stopping a timer on every pass).
-  QObject* defer_target = nullptr;
-  bool defer_scheduled = false;
-  int depth = 0;                  // dispatches in progress; events are deleted only at 0
-  int qt_depth = 0;               // of which started by a Qt signal (its sender must live on)
+  int depth = 0;  // dispatches in progress (callbacks into libpulse, and wait()'s passes)
 
-  // Deletes a notifier or timer: later when a Qt signal is being handled (it may be the
-  // sender), at once otherwise (the event loop may be gone already, at exit).
-  void dispose(QObject* o) {
-    if (!o) return;
-    if (qt_depth > 0) {
-      o->deleteLater();
-    } else {
-      delete o;
-    }
-  }
+  // The posted event that runs the deferred events on the next event-loop pass, when they
+  // are enabled outside any dispatch (at most one waits). Its storage lives here, two blocks
+  // because a new pass may be posted while Qt still holds the one it is delivering, so
+  // playing allocates nothing.
+  struct pass_block {
+    alignas(std::max_align_t) unsigned char bytes[64];
+    bool used = false;
+  };
+  pass_block pass_blocks[2];
+  QObject* pass_receiver = nullptr;
+  bool pass_posted = false;
 
-  void dispatch_io(pa_io_event* e, pa_io_event_flags_t flags) {
-    if (e->dead || !(flags & (e->events | PA_IO_EVENT_HANGUP | PA_IO_EVENT_ERROR))) return;
+  // The one rule for freeing: libpulse may free an event from any callback, its own
+  // included. A freed event is marked dead at once (it never fires again) and deleted, with
+  // its notifier or timer, when the outermost dispatch ends, or at once when none runs. Qt
+  // allows a notifier or a timer to be deleted from its own signal. Before deleting, the end
+  // of a dispatch runs the deferred events that it enabled, as a poll loop runs them before it
+  // polls again.
+  template <typename F>
+  void dispatch(F&& f) {
     ++depth;
-    e->cb(api, e, e->fd, flags, e->userdata);
-    --depth;
-    after_dispatch();
+    f();
+    if (--depth == 0) settle();
   }
 
-  // After an outermost dispatch: the deferred events it enabled run now, as a poll loop would
-  // run them before polling again, instead of costing an event-loop pass of their own.
-  void after_dispatch() {
-    if (depth == 0 && any_defer_enabled()) {
-      run_defers();
-    } else {
-      purge();
+  void settle() {
+    if (any_defer_enabled()) {
+      ++depth;
+      // Index loop: callbacks may add events.
+      for (std::size_t i = 0; i < defers.size(); ++i) {
+        pa_defer_event* e = defers[i];
+        if (!e->dead && e->enabled) e->cb(api, e, e->userdata);
+      }
+      --depth;
     }
+    delete_dead();
+    post_pass();
   }
 
   bool any_defer_enabled() const {
     return std::any_of(defers.begin(), defers.end(),
                        [](pa_defer_event* e) { return !e->dead && e->enabled; });
+  }
+
+  // Outside any dispatch, enabled deferred events run on the event loop's next pass.
+  void post_pass() {
+    if (pass_posted || depth > 0 || !any_defer_enabled()) return;
+    for (pass_block& b : pass_blocks) {
+      if (b.used) continue;
+      pass_posted = true;
+      QCoreApplication::postEvent(pass_receiver, new (b) pass_event);
+      return;
+    }
+  }
+
+  class pass_event : public QEvent {
+  public:
+    static QEvent::Type type() {
+      static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
+      return t;
+    }
+    pass_event() : QEvent(type()) {}
+    static void* operator new(std::size_t size, pass_block& b) {
+      static_assert(sizeof(pass_event) <= sizeof(pass_block::bytes));
+      (void)size;
+      b.used = true;
+      return b.bytes;
+    }
+    // The block is the event's own address (bytes comes first in it).
+    static void operator delete(void* p) noexcept { static_cast<pass_block*>(p)->used = false; }
+    static void operator delete(void* p, pass_block&) noexcept { operator delete(p); }
+  };
+
+  void run_pass() {
+    pass_posted = false;
+    dispatch([] {});
+  }
+
+  void dispatch_io(pa_io_event* e, pa_io_event_flags_t flags) {
+    if (e->dead || !(flags & (e->events | PA_IO_EVENT_HANGUP | PA_IO_EVENT_ERROR))) return;
+    dispatch([&] { e->cb(api, e, e->fd, flags, e->userdata); });
   }
 
   void dispatch_time(pa_time_event* e) {
@@ -170,38 +175,7 @@ struct pa_qt_mainloop::impl {
     if (e->timer) e->timer->stop();
     timeval now;
     gettimeofday(&now, nullptr);
-    ++depth;
-    e->cb(api, e, &now, e->userdata);
-    --depth;
-    after_dispatch();
-  }
-
-  void run_defers() {
-    ++depth;
-    // Index loop: callbacks may add events.
-    for (std::size_t i = 0; i < defers.size(); ++i) {
-      pa_defer_event* e = defers[i];
-      if (!e->dead && e->enabled) e->cb(api, e, e->userdata);
-    }
-    --depth;
-    purge();
-    schedule_defers();
-  }
-
-  // Posts the pass that runs the enabled deferred events, unless one is waiting already or a
-  // dispatch is running (it runs them when it ends, or wait() hands them on).
-  void schedule_defers() {
-    if (defer_scheduled || depth > 0) return;
-    if (!any_defer_enabled()) return;
-    defer_scheduled = true;
-    QCoreApplication::postEvent(defer_target, new defer_pass_event);
-  }
-
-  void defer_pass() {
-    defer_scheduled = false;
-    ++qt_depth;
-    run_defers();
-    --qt_depth;
+    dispatch([&] { e->cb(api, e, &now, e->userdata); });
   }
 
   void arm_timer(pa_time_event* e) {
@@ -219,9 +193,15 @@ struct pa_qt_mainloop::impl {
     if (e->write) e->write->setEnabled(!e->dead && (e->events & PA_IO_EVENT_OUTPUT));
   }
 
-  // Deletes the events freed meanwhile, once no dispatch is running.
-  void purge() {
-    if (depth > 0) return;
+  // A freed event: marked dead, its destroy callback run, deleted under the rule above.
+  template <typename E>
+  void free_event(E* e) {
+    e->dead = true;
+    if (e->destroy) e->destroy(api, e, e->userdata);
+    if (depth == 0) delete_dead();
+  }
+
+  void delete_dead() {
     auto sweep = [](auto& list, auto&& drop) {
       auto it = std::remove_if(list.begin(), list.end(), [&](auto* e) {
         if (!e->dead) return false;
@@ -230,13 +210,13 @@ struct pa_qt_mainloop::impl {
       });
       list.erase(it, list.end());
     };
-    sweep(ios, [this](pa_io_event* e) {
-      dispose(e->read);
-      dispose(e->write);
+    sweep(ios, [](pa_io_event* e) {
+      delete e->read;
+      delete e->write;
       delete e;
     });
-    sweep(times, [this](pa_time_event* e) {
-      dispose(e->timer);
+    sweep(times, [](pa_time_event* e) {
+      delete e->timer;
       delete e;
     });
     sweep(defers, [](pa_defer_event* e) { delete e; });
@@ -255,16 +235,10 @@ pa_io_event* io_new(pa_mainloop_api* a, int fd, pa_io_event_flags_t events, pa_i
   auto* e = new pa_io_event{l, fd, events, cb, userdata};
   e->read = new QSocketNotifier(fd, QSocketNotifier::Read);
   e->write = new QSocketNotifier(fd, QSocketNotifier::Write);
-  QObject::connect(e->read, &QSocketNotifier::activated, [l, e] {
-    ++l->qt_depth;
-    l->dispatch_io(e, PA_IO_EVENT_INPUT);
-    --l->qt_depth;
-  });
-  QObject::connect(e->write, &QSocketNotifier::activated, [l, e] {
-    ++l->qt_depth;
-    l->dispatch_io(e, PA_IO_EVENT_OUTPUT);
-    --l->qt_depth;
-  });
+  QObject::connect(e->read, &QSocketNotifier::activated,
+                   [l, e] { l->dispatch_io(e, PA_IO_EVENT_INPUT); });
+  QObject::connect(e->write, &QSocketNotifier::activated,
+                   [l, e] { l->dispatch_io(e, PA_IO_EVENT_OUTPUT); });
   l->ios.push_back(e);
   l->update_notifiers(e);
   return e;
@@ -278,8 +252,7 @@ void io_enable(pa_io_event* e, pa_io_event_flags_t events) {
 void io_free(pa_io_event* e) {
   e->dead = true;
   e->loop->update_notifiers(e);
-  if (e->destroy) e->destroy(e->loop->api, e, e->userdata);
-  e->loop->purge();
+  e->loop->free_event(e);
 }
 
 void io_set_destroy(pa_io_event* e, pa_io_event_destroy_cb_t cb) { e->destroy = cb; }
@@ -293,11 +266,7 @@ pa_time_event* time_new(pa_mainloop_api* a, const timeval* tv, pa_time_event_cb_
   e->timer = new QTimer;
   e->timer->setSingleShot(true);
   e->timer->setTimerType(Qt::PreciseTimer);
-  QObject::connect(e->timer, &QTimer::timeout, [l, e] {
-    ++l->qt_depth;
-    l->dispatch_time(e);
-    --l->qt_depth;
-  });
+  QObject::connect(e->timer, &QTimer::timeout, [l, e] { l->dispatch_time(e); });
   if (tv) {
     e->armed = true;
     e->due_us = due_from(tv);
@@ -314,11 +283,9 @@ void time_restart(pa_time_event* e, const timeval* tv) {
 }
 
 void time_free(pa_time_event* e) {
-  e->dead = true;
   e->armed = false;
   e->timer->stop();
-  if (e->destroy) e->destroy(e->loop->api, e, e->userdata);
-  e->loop->purge();
+  e->loop->free_event(e);
 }
 
 void time_set_destroy(pa_time_event* e, pa_time_event_destroy_cb_t cb) { e->destroy = cb; }
@@ -329,22 +296,16 @@ pa_defer_event* defer_new(pa_mainloop_api* a, pa_defer_event_cb_t cb, void* user
   e->cb = cb;
   e->userdata = userdata;
   l->defers.push_back(e);
-  l->schedule_defers();
+  l->post_pass();
   return e;
 }
 
 void defer_enable(pa_defer_event* e, int b) {
   e->enabled = b != 0;
-  e->loop->schedule_defers();
+  e->loop->post_pass();
 }
 
-void defer_free(pa_defer_event* e) {
-  impl* l = e->loop;
-  e->dead = true;
-  if (e->destroy) e->destroy(l->api, e, e->userdata);
-  l->schedule_defers();
-  l->purge();  // may delete e
-}
+void defer_free(pa_defer_event* e) { e->loop->free_event(e); }
 
 void defer_set_destroy(pa_defer_event* e, pa_defer_event_destroy_cb_t cb) { e->destroy = cb; }
 
@@ -355,12 +316,12 @@ void quit(pa_mainloop_api*, int) {}
 
 namespace {
 
-class defer_receiver : public QObject {
+class pass_receiver : public QObject {
 public:
-  explicit defer_receiver(impl* l) : floop(l) {}
+  explicit pass_receiver(impl* l) : floop(l) {}
   bool event(QEvent* e) override {
-    if (e->type() != defer_pass_event::type()) return QObject::event(e);
-    floop->defer_pass();
+    if (e->type() != impl::pass_event::type()) return QObject::event(e);
+    floop->run_pass();
     return true;
   }
 
@@ -374,7 +335,7 @@ namespace murmelin {
 
 pa_qt_mainloop::pa_qt_mainloop() : fapi{}, fimpl(new impl) {
   fimpl->api = &fapi;
-  fimpl->defer_target = new defer_receiver(fimpl);
+  fimpl->pass_receiver = new pass_receiver(fimpl);
   fapi.userdata = fimpl;
   fapi.io_new = io_new;
   fapi.io_enable = io_enable;
@@ -403,7 +364,7 @@ pa_qt_mainloop::~pa_qt_mainloop() {
     delete e;
   }
   for (auto* e : fimpl->defers) delete e;
-  delete fimpl->defer_target;  // drops a call still waiting
+  delete fimpl->pass_receiver;  // drops a pass still waiting
   delete fimpl;
 }
 
@@ -412,24 +373,20 @@ bool pa_qt_mainloop::wait(const std::function<bool()>& done, int timeout_ms) {
   const int64_t deadline = monotonic_us() + int64_t{timeout_ms} * 1000;
   std::vector<pollfd> fds;
   std::vector<pa_io_event*> polled;
-  // Deferred events enabled by the last dispatches below run on the event loop's next pass.
-  struct hand_on {
-    impl& l;
-    ~hand_on() { l.schedule_defers(); }
-  } const defers_left{l};
   while (!done()) {
-    l.run_defers();
+    // Each pass is one dispatch: the events polled stay allocated until it ends, and it ends
+    // by running the deferred events (what it leaves enabled runs on the event loop).
+    l.dispatch([] {});
     if (done()) return true;
 
     int64_t now = monotonic_us();
     if (now >= deadline) return false;
     int64_t wake = deadline;
-    bool defer_pending = std::any_of(l.defers.begin(), l.defers.end(),
-                                     [](pa_defer_event* e) { return !e->dead && e->enabled; });
     for (pa_time_event* e : l.times)
       if (!e->dead && e->armed) wake = std::min(wake, e->due_us);
-    const int timeout =
-        defer_pending ? 0 : static_cast<int>(std::max<int64_t>(0, (wake - now + 999) / 1000));
+    const int timeout = l.any_defer_enabled()
+                            ? 0
+                            : static_cast<int>(std::max<int64_t>(0, (wake - now + 999) / 1000));
 
     fds.clear();
     polled.clear();
@@ -443,30 +400,23 @@ bool pa_qt_mainloop::wait(const std::function<bool()>& done, int timeout_ms) {
     }
     const int n = ::poll(fds.data(), fds.size(), timeout);
     if (n < 0 && errno != EINTR) return done();
-    for (std::size_t i = 0; n > 0 && i < fds.size(); ++i) {
-      const short r = fds[i].revents;
-      if (!r) continue;
-      int flags = 0;
-      if (r & POLLIN) flags |= PA_IO_EVENT_INPUT;
-      if (r & POLLOUT) flags |= PA_IO_EVENT_OUTPUT;
-      if (r & POLLHUP) flags |= PA_IO_EVENT_HANGUP;
-      if (r & (POLLERR | POLLNVAL)) flags |= PA_IO_EVENT_ERROR;
-      // An earlier callback of this pass may have freed it (it stays allocated until purged,
-      // and purging waits for depth 0, which this loop holds).
-      ++l.depth;
-      l.dispatch_io(polled[i], static_cast<pa_io_event_flags_t>(flags));
-      --l.depth;
-    }
-    now = monotonic_us();
-    for (std::size_t i = 0; i < l.times.size(); ++i) {
-      pa_time_event* e = l.times[i];
-      if (!e->dead && e->armed && e->due_us <= now) {
-        ++l.depth;
-        l.dispatch_time(e);
-        --l.depth;
+    l.dispatch([&] {
+      for (std::size_t i = 0; n > 0 && i < fds.size(); ++i) {
+        const short r = fds[i].revents;
+        if (!r) continue;
+        int flags = 0;
+        if (r & POLLIN) flags |= PA_IO_EVENT_INPUT;
+        if (r & POLLOUT) flags |= PA_IO_EVENT_OUTPUT;
+        if (r & POLLHUP) flags |= PA_IO_EVENT_HANGUP;
+        if (r & (POLLERR | POLLNVAL)) flags |= PA_IO_EVENT_ERROR;
+        l.dispatch_io(polled[i], static_cast<pa_io_event_flags_t>(flags));
       }
-    }
-    l.purge();
+      const int64_t due = monotonic_us();
+      for (std::size_t i = 0; i < l.times.size(); ++i) {
+        pa_time_event* e = l.times[i];
+        if (!e->dead && e->armed && e->due_us <= due) l.dispatch_time(e);
+      }
+    });
   }
   return true;
 }

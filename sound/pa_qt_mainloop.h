@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // libpulse's main loop interface (pa_mainloop_api) on the Qt event loop of the thread that
-// creates it: descriptors are watched with QSocketNotifier, timers are QTimers, deferred
-// events run once per event-loop pass (a queued call). So a sound-server connection lives on the UI thread and
+// creates it: descriptors are watched with QSocketNotifier, timers are QTimers on the
+// monotonic clock, and deferred events run when a dispatch ends or, when enabled outside
+// one, on the event loop's next pass. So a sound-server connection lives on the UI thread and
 // needs no thread of its own.
 //
 // wait() runs the same event sources without the Qt event loop, for calls that must answer at
