@@ -25,6 +25,7 @@
 #include "exceptions.h"
 #include "fonts.h"
 #include "modal_seam.h"
+#include "sdbra.h"
 #include "text_fit.h"
 #include "version.h"
 
@@ -84,19 +85,6 @@ QLabel* make_label(QWidget* parent, bool wrap) {
 int bottom_of(const QWidget* w) { return w->y() + w->height(); }
 
 // Little-endian fields of the bitmap; a field beyond the data raises.
-uint32_t read_le(const QByteArray& b, int at, int size) {
-  if (at < 0 || size > b.size() - at) throw EConvertError("Bitmap resource too short for its header");
-  uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b.at(at + i));
-  return v;
-}
-uint32_t read_u32(const QByteArray& b, int at) { return read_le(b, at, 4); }
-uint16_t read_u16(const QByteArray& b, int at) { return static_cast<uint16_t>(read_le(b, at, 2)); }
-void write_u32(QByteArray& b, int at, uint32_t v) {
-  v = qToLittleEndian(v);
-  std::memcpy(b.data() + at, &v, 4);
-}
-
 QByteArray read_resource(const char* path) {
   QFile f(QString::fromLatin1(path));
   if (!f.open(QIODevice::ReadOnly)) {
@@ -114,136 +102,8 @@ bool to_int32(const QString& text, int32_t& out) {
 
 }  // namespace
 
-double str_to_float_dot(const QString& text) {
-  if (text.isEmpty()) throw EConvertError("Cannot convert empty string to number");
-  // Read with the C locale's rules directly, so that the program's locale is never switched,
-  // not even for a moment, and nothing needs restoring when the text is not a number.
-  QLocale dot = QLocale::c();
-  dot.setNumberOptions(QLocale::RejectGroupSeparator);
-  bool ok = false;
-  const double v = dot.toDouble(text.trimmed(), &ok);
-  if (!ok || !std::isfinite(v)) {
-    throw EConvertError("'" + text.toStdString() + "' is not a valid floating point value");
-  }
-  return v;
-}
-
 QDate build_date() { return QDate(murmelin_build_year, murmelin_build_month, murmelin_build_day); }
 
-QByteArray bitmap_file_from_dib(const QByteArray& dib) {
-  constexpr int file_header = 14;
-  if (dib.size() < 40) throw EConvertError("Bitmap resource too short for its header");
-  const uint32_t info_size = read_u32(dib, 0);
-  const uint16_t bits = read_u16(dib, 14);
-  const uint32_t compression = read_u32(dib, 16);
-  uint32_t colours = read_u32(dib, 32);
-  if (colours == 0 && bits <= 8) colours = 1u << bits;
-  // Bit fields follow a 40-byte header as three masks.
-  const uint32_t masks = (info_size == 40 && compression == 3) ? 12 : 0;
-  const uint64_t pixels_at = uint64_t{file_header} + info_size + masks + uint64_t{colours} * 4;
-  if (info_size < 40 || colours > 256 || pixels_at > uint64_t(dib.size()) + file_header) {
-    throw EConvertError("Bitmap resource has an invalid header");
-  }
-  QByteArray file(file_header, '\0');
-  file[0] = 'B';
-  file[1] = 'M';
-  write_u32(file, 2, static_cast<uint32_t>(file_header + dib.size()));
-  write_u32(file, 10, static_cast<uint32_t>(pixels_at));
-  file.append(dib);
-  return file;
-}
-
-// ---- controls
-
-about_form::about_form() : QDialog(nullptr) {}
-
-void about_form::keyPressEvent(QKeyEvent* e) {
-  // No button is bound to Escape.
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-    e->accept();
-    return;
-  }
-  QDialog::keyPressEvent(e);
-}
-
-about_panel::about_panel(QWidget* parent) : QWidget(parent) {}
-
-void about_panel::paintEvent(QPaintEvent* /*e*/) {
-  QPainter p(this);
-  const QColor light = palette().color(QPalette::Light);
-  const QColor dark = palette().color(QPalette::Dark);
-  const int w = width();
-  const int h = height();
-  // Filled one-pixel bands rather than lines, so that they scale with the screen.
-  auto bevel = [&p](int l, int t, int r, int b, const QColor& top_left, const QColor& bottom_right) {
-    p.fillRect(QRect(l, t, r - l, 1), top_left);
-    p.fillRect(QRect(l, t, 1, b - t), top_left);
-    p.fillRect(QRect(r, t, 1, b - t + 1), bottom_right);
-    p.fillRect(QRect(l, b, r - l + 1, 1), bottom_right);
-  };
-  bevel(0, 0, w - 1, h - 1, dark, light);   // outer, lowered
-  bevel(1, 1, w - 2, h - 2, light, dark);   // inner, raised
-}
-
-about_image::about_image(QWidget* parent) : QWidget(parent) {}
-
-void about_image::set_Picture(const QImage& picture) {
-  fpicture = picture;
-  ficon = QIcon();
-  prepare();
-}
-
-void about_image::set_Transparent(bool value) {
-  ftransparent = value;
-  prepare();
-}
-
-QRgb about_image::TransparentColor() const {
-  if (fpicture.isNull()) return 0;
-  return fpicture.pixel(0, fpicture.height() - 1);
-}
-
-void about_image::set_Icon(const QIcon& icon) {
-  ficon = icon;
-  update();
-}
-
-void about_image::prepare() {
-  if (fpicture.isNull()) {
-    fdrawn = QPixmap();
-  } else if (!ftransparent) {
-    fdrawn = QPixmap::fromImage(fpicture);
-  } else {
-    const QRgb key = TransparentColor() & RGB_MASK;
-    QImage img = fpicture.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < img.height(); ++y) {
-      auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-      for (int x = 0; x < img.width(); ++x) {
-        if ((line[x] & RGB_MASK) == key) line[x] = 0;
-      }
-    }
-    fdrawn = QPixmap::fromImage(img);
-  }
-  update();
-}
-
-void about_image::paintEvent(QPaintEvent* /*e*/) {
-  QPainter p(this);
-  if (!ficon.isNull()) {
-    ficon.paint(&p, QRect(0, 0, icon_size, icon_size), Qt::AlignLeft | Qt::AlignTop);
-  } else if (!fdrawn.isNull()) {
-    p.drawPixmap(0, 0, fdrawn);
-  }
-}
-
-void about_image::mouseDoubleClickEvent(QMouseEvent* e) {
-  e->accept();
-  if (OnDblClick) {
-    // Copied: the handler may replace itself.
-    const TNotifyEvent handler = OnDblClick;
-    guarded([&] { handler(this); });
-  }
-}
 
 // ---- TAbout
 
@@ -399,7 +259,7 @@ void TAbout::set_betaversion(const QString& value) {
 double TAbout::VersionNumber() {
   try {
     Loaded();
-    return str_to_float_dot(fversion);
+    return str_to_float_dot(fversion.toStdString());
   } catch (...) {
     return 0.0;
   }

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "TComponent.h"
+#include "about_widgets.h"
+#include "bitmap_file.h"
 #include "text_fit.h"
 
 class QLabel;
@@ -29,83 +31,12 @@ class QPushButton;
 
 namespace murmelin {
 
-// A notify event: a method bound to an object, called with the control that raised it.
-// Unassigned when empty.
-using TNotifyEvent = std::function<void(QObject* Sender)>;
-
-// Converts decimal text to a float with the full stop as the decimal separator, whatever the
-// user's locale; the program's locale is not touched. Leading and trailing blanks are allowed,
-// group separators are not. Raises EConvertError: "Cannot convert empty string to number" for
-// an empty text, "'<text>' is not a valid floating point value" for anything else that is not
-// a finite number.
-double str_to_float_dot(const QString& text);
-
 // The day the program was built (UTC; the day of SOURCE_DATE_EPOCH when the build sets it).
 QDate build_date();
 
 // The resource path of the picture CORVELBMP: a device-independent bitmap without a file
 // header (40-byte info header, colour table, uncompressed pixels).
 extern const char* const corvel_bitmap_resource;
-
-// The bytes of a bitmap file for a header-less bitmap: a 14-byte file header whose type is
-// "BM", with the file size and the offset of the pixels filled in, followed by dib. Raises
-// EConvertError when dib is too short to hold an info header and its colour table.
-QByteArray bitmap_file_from_dib(const QByteArray& dib);
-
-// The dialog window of the about box: Escape does not close it; Enter presses "&Ok".
-class about_form : public QDialog {
-  Q_OBJECT
-public:
-  about_form();
-
-protected:
-  void keyPressEvent(QKeyEvent* e) override;
-};
-
-// The panel around the picture: outer bevel lowered, inner bevel raised, each 1 pixel wide.
-class about_panel : public QWidget {
-  Q_OBJECT
-public:
-  explicit about_panel(QWidget* parent);
-
-protected:
-  void paintEvent(QPaintEvent* e) override;
-};
-
-// An image control: draws its picture unscaled at its top-left corner, clipped to its own
-// size. A picture given as transparent lets the parent show through wherever the picture has
-// the colour of its lower-left pixel. Double clicks go to OnDblClick with the control as Sender.
-class about_image : public QWidget {
-  Q_OBJECT
-public:
-  explicit about_image(QWidget* parent);
-
-  // The picture as loaded (an indexed picture keeps its colour table) and the colour that is
-  // drawn transparently (only meaningful when the picture is transparent).
-  const QImage& Picture() const { return fpicture; }
-  void set_Picture(const QImage& picture);
-  bool Transparent() const { return ftransparent; }
-  void set_Transparent(bool value);
-  QRgb TransparentColor() const;
-
-  // An icon instead of a picture, drawn at its natural size of 32 x 32.
-  void set_Icon(const QIcon& icon);
-  const QIcon& Icon() const { return ficon; }
-
-  TNotifyEvent OnDblClick;
-
-protected:
-  void paintEvent(QPaintEvent* e) override;
-  void mouseDoubleClickEvent(QMouseEvent* e) override;
-
-private:
-  void prepare();
-
-  QImage fpicture;
-  QPixmap fdrawn;
-  QIcon ficon;
-  bool ftransparent = false;
-};
 
 class TAbout : public TComponent {
 public:

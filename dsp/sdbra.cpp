@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sdbra.h"
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
+#include <string>
 
 #include "exceptions.h"
 
@@ -42,6 +45,21 @@ int16_t double_to_smallint(bool dither, double x) {
     v = x + d;
   }
   return static_cast<int16_t>(round_half_even(v));
+}
+
+double str_to_float_dot(std::string_view text) {
+  if (text.empty()) throw EConvertError("Cannot convert empty string to number");
+  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  std::string_view t = text;
+  while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && blank(t.back())) t.remove_suffix(1);
+  // from_chars reads a minus sign but no plus sign.
+  if (t.size() > 1 && t.front() == '+' && t[1] != '-' && t[1] != '+') t.remove_prefix(1);
+  double v = 0.0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(v))
+    throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
+  return v;
 }
 
 }  // namespace murmelin

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Shared routines: the program-wide random source and the conversion of a 64-bit float to a
-// 16-bit sample.
+// Shared routines: the program-wide random source, the conversion of a 64-bit float to a
+// 16-bit sample, and numbers read from text with a full stop.
 #pragma once
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
 
 #include "sdbra_types.h"
 
@@ -57,5 +58,12 @@ inline int16_t double_to_smallint_nodither(double x) {
   if (x < -32768.0) return -32768;
   return static_cast<int16_t>(round_half_even(x));
 }
+
+// Converts decimal text to a float with the full stop as the decimal separator, whatever the
+// user's locale (the locale is never consulted). Leading and trailing blanks are allowed, a
+// sign, a fraction and an exponent too; group separators are not. Raises EConvertError:
+// "Cannot convert empty string to number" for an empty text, "'<text>' is not a valid floating
+// point value" for anything else that is not a finite number.
+double str_to_float_dot(std::string_view text);
 
 }  // namespace murmelin

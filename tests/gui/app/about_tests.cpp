@@ -157,41 +157,6 @@ private slots:
     QCOMPARE(QLocale().decimalPoint(), QStringLiteral(","));
   }
 
-  // ---- str_to_float_dot
-
-  void str_to_float_dot_under_a_decimal_comma_locale() {
-    scoped_locale comma(german);
-    // The locale really reads commas: the standard conversion would take "1,5".
-    QCOMPARE(QLocale().toDouble(QStringLiteral("1,5")), 1.5);
-
-    QCOMPARE(str_to_float_dot(QStringLiteral("0.1")), 0.1);
-    QCOMPARE(str_to_float_dot(QStringLiteral(" -2.5 ")), -2.5);
-    QCOMPARE(str_to_float_dot(QStringLiteral("3")), 3.0);
-    QCOMPARE(str_to_float_dot(QStringLiteral("1e3")), 1000.0);
-    QCOMPARE(QLocale().decimalPoint(), QStringLiteral(","));
-
-    auto fails_with = [](const QString& text, const char* message) {
-      try {
-        str_to_float_dot(text);
-      } catch (const EConvertError& e) {
-        QCOMPARE(QString::fromUtf8(e.what()), QString::fromUtf8(message));
-        // Left as it was, also after a failure.
-        QCOMPARE(QLocale().decimalPoint(), QStringLiteral(","));
-        QCOMPARE(QLocale().name(), german.name());
-        return;
-      }
-      QFAIL(qPrintable(QStringLiteral("no conversion error for '%1'").arg(text)));
-    };
-    fails_with(QString(), "Cannot convert empty string to number");
-    fails_with(QStringLiteral("1,5"), "'1,5' is not a valid floating point value");
-    fails_with(QStringLiteral("1,000.5"), "'1,000.5' is not a valid floating point value");
-    fails_with(QStringLiteral("abc"), "'abc' is not a valid floating point value");
-    fails_with(QStringLiteral(" "), "' ' is not a valid floating point value");
-    fails_with(QStringLiteral("1e400"), "'1e400' is not a valid floating point value");
-    fails_with(QStringLiteral("nan"), "'nan' is not a valid floating point value");
-    fails_with(QStringLiteral("inf"), "'inf' is not a valid floating point value");
-  }
-
   // ---- layout
 
   void layout_table() {

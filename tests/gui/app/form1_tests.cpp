@@ -16,7 +16,7 @@
 #include "application.h"
 #include "cMPC.h"
 #include "fonts.h"
-#include "gui_test_support.h"
+#include "main_window_fixture.h"
 #include "imagelist.h"
 #include "modal_seam.h"
 #include "form1_test_access.h"
@@ -24,6 +24,7 @@
 #include "waveout_test_backend.h"
 
 using namespace murmelin;
+using murmelin::testing::main_window_fixture;
 using murmelin::testing::modal_recorder;
 using murmelin::testing::private_config_home;
 
@@ -44,24 +45,14 @@ bool near_colour(const QColor& c, int r, int g, int b, int tolerance = 10) {
 
 }  // namespace
 
-class TestForm1 : public QObject {
+class TestForm1 : public QObject, main_window_fixture {
   Q_OBJECT
 
-  private_config_home config;
-  std::unique_ptr<waveout_test_backend_scope> backend;
-  std::unique_ptr<modal_recorder> modal;
-  std::unique_ptr<QDialog> settings;
-  std::unique_ptr<TForm1> form;
-
-  waveout_test_backend& tb() const { return **backend; }
   tpinknoise& pink() const { return form1_test_access::pinknoise(*form); }
 
   QString display() const {
     return display_of(form->Label1->text(), ImageIndex(form->Playaction),
                       form->Playaction->isChecked());
-  }
-  QToolButton* button_for(QAction* a) const {
-    return qobject_cast<QToolButton*>(form->ToolBar1->widgetForAction(a));
   }
   // A real click on the toolbar button, as the user gives it.
   void click(QAction* a) { QTest::mouseClick(button_for(a), Qt::LeftButton); }
@@ -72,30 +63,12 @@ class TestForm1 : public QObject {
       QCoreApplication::sendPostedEvents();
     }
   }
-  // Runs what is posted, and what that posts in turn (a done message, then the reaction the
-  // window queues).
-  void settle() {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents();
-  }
-
 private slots:
   void init() {
-    backend = std::make_unique<waveout_test_backend_scope>(QStringList{"Test device"});
-    modal = std::make_unique<modal_recorder>();
-    settings = std::make_unique<QDialog>();
-    form = std::make_unique<TForm1>();
-    form->set_settings_dialog(settings.get());
-    Form1 = form.get();
+    set_up({"Test device"});
+    create_windows(true);
   }
-  void cleanup() {
-    Form1 = nullptr;
-    form.reset();
-    settle();
-    settings.reset();
-    modal.reset();
-    backend.reset();
-  }
+  void cleanup() { tear_down(); }
 
   // ---- start-up
 
@@ -395,7 +368,7 @@ private slots:
     settle();
 
     QCOMPARE(modal->dialogs.size(), size_t(1));
-    QCOMPARE(modal->dialogs[0], settings.get());
+    QCOMPARE(modal->dialogs[0], plain_dialog.get());
     // The dialog opened with playback already stopped and the overload shown.
     QCOMPARE(display_during_dialog, display_of(text_overload, 0, false));
     QCOMPARE(streams_during_dialog, 0);

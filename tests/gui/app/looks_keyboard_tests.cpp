@@ -25,7 +25,7 @@
 #include <memory>
 
 #include "application.h"
-#include "gui_test_support.h"
+#include "main_window_fixture.h"
 #include "imagelist.h"
 #include "sabout.h"
 #include "smurmelin1.h"
@@ -33,6 +33,7 @@
 #include "waveout_test_backend.h"
 
 using namespace murmelin;
+using murmelin::testing::main_window_fixture;
 using murmelin::testing::modal_recorder;
 using murmelin::testing::private_config_home;
 
@@ -188,24 +189,9 @@ QList<QWidget*> dialog_controls(TForm2& d) {
 
 }  // namespace
 
-class TestLooksKeyboard : public QObject {
+class TestLooksKeyboard : public QObject, main_window_fixture {
   Q_OBJECT
 
-  private_config_home config;
-  std::unique_ptr<waveout_test_backend_scope> backend;
-  std::unique_ptr<modal_recorder> modal;
-  std::unique_ptr<TForm1> form;
-  TForm2* dialog = nullptr;  // owned by form
-
-  void create_windows() {
-    form = std::make_unique<TForm1>();
-    dialog = new TForm2(*form, form.get());
-    form->set_settings_dialog(dialog);
-    Form1 = form.get();
-  }
-  QToolButton* button_for(QAction* a) const {
-    return qobject_cast<QToolButton*>(form->ToolBar1->widgetForAction(a));
-  }
   QList<QWidget*> main_controls() const {
     return {form->Label1, button_for(form->Playaction), button_for(form->settingsaction)};
   }
@@ -307,18 +293,8 @@ class TestLooksKeyboard : public QObject {
   }
 
 private slots:
-  void init() {
-    backend = std::make_unique<waveout_test_backend_scope>(QStringList{"Test device"});
-    modal = std::make_unique<modal_recorder>();
-  }
-  void cleanup() {
-    Form1 = nullptr;
-    dialog = nullptr;
-    form.reset();
-    QCoreApplication::sendPostedEvents();
-    modal.reset();
-    backend.reset();
-  }
+  void init() { set_up({"Test device"}); }
+  void cleanup() { tear_down(); }
 
   // ---- looks in every colour scheme
 

@@ -32,7 +32,7 @@
 #include "exceptions.h"
 #include "fonts.h"
 #include "form1_test_access.h"
-#include "gui_test_support.h"
+#include "main_window_fixture.h"
 #include "modal_seam.h"
 #include "smurmelin1.h"
 #include "smurmelin2.h"
@@ -49,6 +49,7 @@ char* toString(const screen_rect& r) {
 }  // namespace murmelin
 
 using namespace murmelin;
+using murmelin::testing::main_window_fixture;
 using murmelin::testing::modal_recorder;
 using murmelin::testing::private_config_home;
 
@@ -121,32 +122,13 @@ QString decimal(const QString& dotted) {
 
 }  // namespace
 
-class TestSettings : public QObject {
+class TestSettings : public QObject, main_window_fixture {
   Q_OBJECT
 
-  std::unique_ptr<private_config_home> config;
-  std::unique_ptr<waveout_test_backend_scope> backend;
-  std::unique_ptr<modal_recorder> modal;
-  std::unique_ptr<TForm1> form;
-  TForm2* dialog = nullptr;  // owned by form
   TProgId ident;
 
-  waveout_test_backend& tb() const { return **backend; }
   QString settings_file() const { return config->settings_file(); }
 
-  // A main window with its settings dialog, as the program creates them (not shown yet).
-  void create_windows() {
-    form = std::make_unique<TForm1>();
-    dialog = new TForm2(*form, form.get());
-    form->set_settings_dialog(dialog);
-    Form1 = form.get();
-  }
-  void destroy_windows() {
-    Form1 = nullptr;
-    dialog = nullptr;
-    form.reset();
-    QCoreApplication::sendPostedEvents();
-  }
   // A new run of the program: new windows that read the settings file on their first show.
   void restart() {
     destroy_windows();
@@ -185,17 +167,10 @@ private slots:
     ident.set_Company(QStringLiteral("BriskoData"));
   }
   void init() {
-    config = std::make_unique<private_config_home>();
-    backend = std::make_unique<waveout_test_backend_scope>(QStringList{"Speakers", "Headphones"});
-    modal = std::make_unique<modal_recorder>();
+    set_up({"Speakers", "Headphones"});
     create_windows();
   }
-  void cleanup() {
-    destroy_windows();
-    modal.reset();
-    backend.reset();
-    config.reset();
-  }
+  void cleanup() { tear_down(); }
 
   // ---- the desktop rule
 

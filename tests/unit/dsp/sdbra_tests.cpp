@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "exceptions.h"
 #include "sdbra.h"
@@ -92,4 +93,23 @@ TEST(DoubleToSmallint, DitherAddsTwoDrawsAndKeepsItsOwnLimits) {
   EXPECT_EQ(hi, 32766);
   EXPECT_EQ(lo, -32767);
   EXPECT_NEAR(sum / n, 10.3, 0.02);
+}
+
+// A version text reads the same in every locale: only a full stop separates the fraction.
+TEST(StrToFloatDot, ReadsDotDecimalsAndRefusesEverythingElse) {
+  EXPECT_EQ(str_to_float_dot("0.1"), 0.1);
+  EXPECT_EQ(str_to_float_dot(" -2.5 "), -2.5);
+  EXPECT_EQ(str_to_float_dot("+3"), 3.0);
+  EXPECT_EQ(str_to_float_dot("1e3"), 1000.0);
+  const auto message = [](const char* text) {
+    try {
+      str_to_float_dot(text);
+    } catch (const EConvertError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message(""), "Cannot convert empty string to number");
+  for (const char* bad : {"1,5", "1,000.5", "abc", " ", "1e400", "nan", "inf", "+-1", "0x10"})
+    EXPECT_EQ(message(bad), std::string("'") + bad + "' is not a valid floating point value");
 }
