@@ -368,6 +368,8 @@ pa_qt_mainloop::~pa_qt_mainloop() {
   delete fimpl;
 }
 
+void pa_qt_mainloop::dispatch(const std::function<void()>& f) { fimpl->dispatch(f); }
+
 bool pa_qt_mainloop::wait(const std::function<bool()>& done, int timeout_ms) {
   impl& l = *fimpl;
   const int64_t deadline = monotonic_us() + int64_t{timeout_ms} * 1000;

@@ -31,6 +31,10 @@ public:
 
   pa_mainloop_api* api() { return &fapi; }
 
+  // Runs f as the loop runs a callback of libpulse's: what f makes libpulse enable (the
+  // sending of a write, say) runs as soon as f returns, not on a later pass of the event loop.
+  void dispatch(const std::function<void()>& f);
+
   // Dispatches the loop's events until done() holds or timeout_ms have passed; returns done().
   // done() is checked before anything is dispatched.
   bool wait(const std::function<bool()>& done, int timeout_ms);

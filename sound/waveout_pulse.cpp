@@ -68,8 +68,8 @@ class pulse_backend;
 
 class pulse_output final : public waveout_output {
 public:
-  pulse_output(pulse_backend& b, waveout_source& src, uint32_t channels)
-      : fbackend(b), fsource(src), fchannels(channels), fframe(channels * 2u) {}
+  pulse_output(pulse_backend& b, pa_qt_mainloop& loop, waveout_source& src, uint32_t channels)
+      : fbackend(b), floop(loop), fsource(src), fchannels(channels), fframe(channels * 2u) {}
   ~pulse_output() override;
 
   // Creates and connects the stream; true when connecting has begun.
@@ -83,14 +83,15 @@ public:
     fserve_queued = true;
     QMetaObject::invokeMethod(&fcontext, [this] {
       fserve_queued = false;
-      serve();
+      floop.dispatch([this] { serve(); });
     }, Qt::QueuedConnection);
   }
   void set_paused(bool paused) override {
     if (!live()) return;
-    pa_operation* op = pa_stream_cork(fstream, paused ? 1 : 0, &pulse_output::on_done, this);
-    if (!track(op)) return;
-    if (!paused) serve();
+    floop.dispatch([this, paused] {
+      pa_operation* op = pa_stream_cork(fstream, paused ? 1 : 0, &pulse_output::on_done, this);
+      if (track(op) && !paused) serve();
+    });
   }
   void reset() override {
     if (!live()) return;
@@ -187,6 +188,7 @@ private:
   }
 
   pulse_backend& fbackend;
+  pa_qt_mainloop& floop;
   waveout_source& fsource;
   const uint32_t fchannels;
   const std::size_t fframe;
@@ -278,7 +280,7 @@ public:
       if (d >= fsinks.size()) return MMSYSERR_BADDEVICEID;
       sink = fsinks[d].name;
     }
-    auto o = std::make_unique<pulse_output>(*this, source, fmt.nChannels);
+    auto o = std::make_unique<pulse_output>(*this, floop, source, fmt.nChannels);
     if (!o->start(fctx, fmt, sink.empty() ? nullptr : sink.c_str()))
       return error_of(pa_context_errno(fctx));
     foutputs.insert(o.get());
