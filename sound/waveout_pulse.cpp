@@ -22,7 +22,6 @@
 #include <pulse/stream.h>
 
 #include <QCoreApplication>
-#include <QObject>
 #include <QString>
 
 #include <algorithm>
@@ -77,14 +76,10 @@ public:
   pa_stream_state_t state() const { return fstream ? pa_stream_get_state(fstream) : PA_STREAM_FAILED; }
 
   // Buffers queued in one turn of the event loop (the player refills each buffer that came
-  // back in a handler of its own) go to the server together, at the end of that turn.
+  // back in a handler of its own) go to the server together: a deferred event of the loop
+  // serves them once the handlers already waiting have run.
   void queued() override {
-    if (fserve_queued || !live()) return;
-    fserve_queued = true;
-    QMetaObject::invokeMethod(&fcontext, [this] {
-      fserve_queued = false;
-      floop.dispatch([this] { serve(); });
-    }, Qt::QueuedConnection);
+    if (live() && fserve_soon) floop.api()->defer_enable(fserve_soon, 1);
   }
   void set_paused(bool paused) override {
     if (!live()) return;
@@ -107,6 +102,10 @@ public:
 
   // Lets go of the stream at once, without waiting for the server.
   void detach() {
+    if (fserve_soon) {
+      floop.api()->defer_free(fserve_soon);
+      fserve_soon = nullptr;
+    }
     for (pa_operation* op : fops) {
       pa_operation_cancel(op);
       pa_operation_unref(op);
@@ -163,6 +162,10 @@ private:
   static void on_write(pa_stream*, std::size_t, void* self) {
     static_cast<pulse_output*>(self)->serve();
   }
+  static void on_serve_soon(pa_mainloop_api* api, pa_defer_event* e, void* self) {
+    api->defer_enable(e, 0);
+    static_cast<pulse_output*>(self)->serve();
+  }
   static void on_underflow(pa_stream*, void* self) {
     static_cast<pulse_output*>(self)->fsource.count_underrun();
   }
@@ -194,9 +197,8 @@ private:
   const std::size_t fframe;
   pa_stream* fstream = nullptr;
   bool flost = false;
-  bool fserve_queued = false;
-  std::vector<pa_operation*> fops;  // running operations whose callbacks name this output
-  QObject fcontext;                 // queued calls end with the output
+  pa_defer_event* fserve_soon = nullptr;  // serves what was queued, once enabled
+  std::vector<pa_operation*> fops;        // running operations whose callbacks name this output
 };
 
 // The connection to the sound server, the list of its sinks, and SDL2 in its place when no
@@ -447,6 +449,9 @@ bool pulse_output::start(pa_context* ctx, const WAVEFORMATEX& fmt, const char* s
   if (!pa_channel_map_init_extend(&map, fmt.nChannels, PA_CHANNEL_MAP_WAVEEX)) return false;
   fstream = pa_stream_new(ctx, "Pink noise", &spec, &map);
   if (!fstream) return false;
+  pa_mainloop_api* api = floop.api();
+  fserve_soon = api->defer_new(api, &pulse_output::on_serve_soon, this);
+  api->defer_enable(fserve_soon, 0);
   pa_stream_set_state_callback(fstream, &pulse_output::on_state, this);
   pa_stream_set_write_callback(fstream, &pulse_output::on_write, this);
   pa_stream_set_underflow_callback(fstream, &pulse_output::on_underflow, this);

@@ -169,7 +169,7 @@ rig_wait_until 15 rig_no_sink_inputs || rig_fail "the stream stayed open after P
 sleep 2
 before=$(snapshot "$RIG_APP_PID")
 sleep "$seconds"
-read -r stopped_ns _ stopped_switches < <(usage "$before" "$(snapshot "$RIG_APP_PID")")
+read -r stopped_ns stopped_wakeups stopped_switches < <(usage "$before" "$(snapshot "$RIG_APP_PID")")
 
 # Click to first sound, second click to silence, on the monitor's recording: parec writes a
 # little behind the sink (its 20 ms latency), so positions taken at a click are early and the
@@ -339,7 +339,7 @@ Murmelin on $(uname -m), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); 
 |---|---|---|
 | start to main window mapped (median of $runs; min ${sorted[0]}, max ${sorted[$((runs - 1))]} ms) | 0.5 s | $(awk -v m="$map_median" 'BEGIN {printf "%.3f s", m / 1000}') |
 | CPU while stopped, ${seconds} s | 0.0 % | $(pct "$stopped_ns") |
-| wake-ups while stopped (context switches in ${seconds} s) | 0 | $stopped_switches, $(met "$stopped_switches" 0) |
+| wake-ups while stopped, ${seconds} s (all context switches: $stopped_switches) | 0 | $stopped_wakeups, $(met "$stopped_wakeups" 0) |
 | click to first sound at the sink (the onset starts from silence) | 150 ms | ${to_sound} ms, $(met "${to_sound/none/9999}" 150) |
 | second click to silence at the sink | 100 ms | ${to_silence} ms, $(met "$to_silence" 100) |
 | pink noise synthesis, steady (pinknoise_bench) | | ${synth_ns:-?} ns per frame = $(awk -v n="${synth_ns:-0}" 'BEGIN {printf "%.3f %%", 100 * n * 44100 / 1e9}') of one core |

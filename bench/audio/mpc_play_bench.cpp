@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Plays noise through the player and the SDL2 backend for a while (60 s unless
-// MPC_BENCH_SECONDS says otherwise) with an idle UI thread, and reports the process CPU time
-// used (all threads: UI, SDL's audio thread, the sound library's), the underruns (output
-// callbacks that found the queue short), the refills (= UI thread wake-ups) per second and the
+// Plays noise through the player and the default backend (the sound server) for a while (60 s
+// unless MPC_BENCH_SECONDS says otherwise) with an idle UI thread, and reports the process CPU
+// time used (all threads), the underruns (the output found the queue short), the refills per
+// second (buffers refilled; the UI thread serves several in one wake-up) and the
 // allocations made while playing (all threads, and the UI thread alone; the sound library's
 // own threads are outside our control). Run it through run_pulse_bench.sh.
 #include <benchmark/benchmark.h>
@@ -104,13 +104,13 @@ void BM_PlayNoise(benchmark::State& state) {
     const uint64_t underruns = waveout_underruns() - under0;
     const long allocs = allocations.load() - alloc0;
     const long ui_allocs = ui_allocations.load() - ui_alloc0;
-    const long wakeups = refills - refills0;
+    const long refilled = refills - refills0;
     p.Stop();
 
     state.SetIterationTime(elapsed);
     state.counters["cpu_percent"] = 100.0 * cpu / elapsed;
     state.counters["underruns"] = static_cast<double>(underruns);
-    state.counters["refills_per_s"] = static_cast<double>(wakeups) / elapsed;
+    state.counters["refills_per_s"] = static_cast<double>(refilled) / elapsed;
     state.counters["allocations"] = static_cast<double>(allocs);
     state.counters["ui_allocations"] = static_cast<double>(ui_allocs);
     state.counters["device"] = static_cast<double>(sink);
