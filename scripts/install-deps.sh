@@ -33,6 +33,7 @@ test_tools=(
   openbox   # a real window manager for the tests of window places, focus and activation
   x11-apps  # xwd: screenshots of the about box check and scripts/screenshots.sh
   libsox-fmt-pulse   # SoX's play straight to the sound server, the benchmark's anchor
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pulseaudio   # and GStreamer beside it
   fonts-dejavu-core
   python3
   # desktop-bus tests: private session and system buses, dbus-send as the desktop's client
