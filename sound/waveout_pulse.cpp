@@ -3,8 +3,8 @@
 // to SDL2 when no sound server answers.
 //
 // libpulse's asynchronous API runs on the UI thread's Qt event loop (pa_qt_mainloop): the
-// server asks for data, the write callback copies exactly that much from the queued buffers
-// and writes it as one block, and each buffer used up goes back to its owner as a done message.
+// server asks for data, the write callback copies at most that much from the queued buffers,
+// and each buffer used up goes back to its owner as a done message.
 // No thread of our own exists. Calls that must answer at once (open, the device list) wait on
 // the connection's own descriptors for at most open_wait_ms.
 //
@@ -13,9 +13,10 @@
 // 0.5 s (minimum request), so the program wakes about twice a second while playing; the
 // first write starts playback at once (a small prebuffer). Stop stays prompt because it
 // flushes what the server holds. The player keeps only a few short buffers queued, so one
-// request is served over several turns of the event loop: every buffer used up goes back,
-// is refilled, and what has been queued by the end of that turn goes to the server as one
-// write.
+// request is served over several turns of the event loop: every buffer used up goes back and
+// is refilled. While the server still holds more than half its target, what those turns
+// bring is gathered and written once the request is whole, so the server wakes once a
+// request; when it holds less (at the start, or after a late turn) every turn writes at once.
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
@@ -25,9 +26,11 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pa_qt_mainloop.h"
@@ -84,11 +87,13 @@ public:
   void set_paused(bool paused) override {
     if (!live()) return;
     floop.dispatch([this, paused] {
+      if (paused && !write_staged()) return;
       pa_operation* op = pa_stream_cork(fstream, paused ? 1 : 0, &pulse_output::on_done, this);
       if (track(op) && !paused) serve();
     });
   }
   void reset() override {
+    fstaged = 0;
     if (!live()) return;
     if (pa_operation* op = pa_stream_flush(fstream, nullptr, nullptr)) pa_operation_unref(op);
   }
@@ -125,29 +130,46 @@ public:
 private:
   bool live() const { return fstream && !flost && pa_stream_get_state(fstream) == PA_STREAM_READY; }
 
-  // Writes as much of what the server asked for as the queue holds; what is left is written
-  // when the next buffer is queued or playback goes on.
+  // Takes as much of what the server asked for as the queue holds into the stage, and writes
+  // the stage when it holds the whole request (or is full), or at once while the server
+  // runs low. What is left is taken when the next buffer is queued or playback goes on.
   void serve() {
     if (!live()) return;
     std::size_t want = pa_stream_writable_size(fstream);
     if (want == static_cast<std::size_t>(-1)) return;
     want -= want % fframe;
-    while (want >= fframe) {
-      void* data = nullptr;
-      std::size_t n = want;
-      if (pa_stream_begin_write(fstream, &data, &n) < 0 || !data) return lost();
-      n -= n % fframe;
-      const std::size_t got = n ? fsource.take(data, n, fframe) : 0;
-      if (got == 0) {
-        pa_stream_cancel_write(fstream);
-        return;
-      }
-      waveout_apply_volume(static_cast<int16_t*>(data), got / 2, fchannels, fsource.volume());
-      // The data has left the queue: a write the server refuses loses it, as a lost stream.
-      if (pa_stream_write(fstream, data, got, nullptr, 0, PA_SEEK_RELATIVE) < 0) return lost();
-      if (got < n) return;
-      want -= got;
+    while (want > fstaged) {
+      const std::size_t goal = std::min(want, fstage.size());
+      const std::size_t room = goal - fstaged;
+      const std::size_t got = fsource.take(fstage.data() + fstaged, room, fframe);
+      waveout_apply_volume(reinterpret_cast<int16_t*>(fstage.data() + fstaged), got / 2, fchannels,
+                           fsource.volume());
+      fstaged += got;
+      if (fstaged < goal) break;  // the queue is empty
+      want -= fstaged;
+      if (!write_staged()) return;
     }
+    if (fstaged > 0 && server_runs_low(want)) write_staged();
+  }
+
+  // True when the server holds less than half its target length, want being what it asked for
+  // and has not had yet.
+  bool server_runs_low(std::size_t want) const {
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(fstream);
+    if (!attr || attr->tlength == static_cast<uint32_t>(-1)) return true;
+    return want > attr->tlength / 2;
+  }
+
+  // Writes what the stage holds. The data has left the queue: a write the server refuses
+  // loses it, so the stream ends as a lost one (false).
+  bool write_staged() {
+    const std::size_t n = std::exchange(fstaged, 0);
+    if (n == 0 || !live()) return live();
+    if (pa_stream_write(fstream, fstage.data(), n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+      lost();
+      return false;
+    }
+    return true;
   }
 
   static void on_state(pa_stream* s, void* self) {
@@ -167,7 +189,9 @@ private:
     static_cast<pulse_output*>(self)->serve();
   }
   static void on_underflow(pa_stream*, void* self) {
-    static_cast<pulse_output*>(self)->fsource.count_underrun();
+    auto* o = static_cast<pulse_output*>(self);
+    o->fsource.count_underrun();
+    o->write_staged();
   }
   // A pause or a restart that the server refused: the stream is no longer what the owner
   // believes, so it ends as a lost one.
@@ -198,6 +222,10 @@ private:
   pa_stream* fstream = nullptr;
   bool flost = false;
   pa_defer_event* fserve_soon = nullptr;  // serves what was queued, once enabled
+  // Data taken from the queue and not yet written: fstage[0, fstaged). As large as one
+  // request, made when the stream is, so that playing allocates nothing.
+  std::vector<uint8_t> fstage;
+  std::size_t fstaged = 0;
   std::vector<pa_operation*> fops;        // running operations whose callbacks name this output
 };
 
@@ -456,6 +484,7 @@ bool pulse_output::start(pa_context* ctx, const WAVEFORMATEX& fmt, const char* s
   pa_stream_set_write_callback(fstream, &pulse_output::on_write, this);
   pa_stream_set_underflow_callback(fstream, &pulse_output::on_underflow, this);
   const pa_buffer_attr attr = stream_attributes(fmt.nSamplesPerSec, static_cast<uint32_t>(fframe));
+  fstage.assign(attr.minreq, 0);
   // A device the user chose stays that device: when it goes away the stream fails (and the
   // owner hears of it) rather than moving to some other output. The default device is free
   // to move and follows the user's default.
