@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QIcon>
+#include <QPixmapCache>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -42,6 +44,13 @@ int main(int argc, char** argv) {
   char* app_argv[] = {argv[0], nullptr};
   TApplication app(app_argc, app_argv);
   display_session_opened();
+  // Nothing may wake the program while it is stopped. Two things of Qt's would, 30 s after
+  // the window was last painted: the shared thread pool, which helps painting large areas,
+  // ends its idle threads then (idle threads that never end sleep for good), and the pixmap
+  // cache trims itself on a timer while it holds pixmaps (the few pixmaps of these small
+  // windows are drawn again at each painting instead).
+  QThreadPool::globalInstance()->setExpiryTimeout(-1);
+  QPixmapCache::setCacheLimit(0);
 
   // One instance per session: a second start brings the first one's window to the front and
   // ends before it makes a window, plays or touches the settings file.
