@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mpris.h"
 
+#include "bus_name.h"
 #include "error_boundary.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,6 @@ const QString service_name = QStringLiteral("org.mpris.MediaPlayer2.Murmelin");
 const QString player_interface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString track_path = QStringLiteral("/com/briskodata/Murmelin/PinkNoise");
 
-constexpr uint name_flag_do_not_queue = 4;
 constexpr uint name_reply_primary_owner = 1;
 constexpr uint name_reply_already_owner = 4;
 
@@ -193,12 +193,8 @@ mpris_object::~mpris_object() {
 }
 
 void mpris_object::request_name(const QString& name, bool fall_back) {
-  QDBusMessage m = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
-  m << name << name_flag_do_not_queue;
   frequested_names << name;
-  auto* watcher = new QDBusPendingCallWatcher(fbus.asyncCall(m), this);
+  auto* watcher = new QDBusPendingCallWatcher(fbus.asyncCall(request_name_call(name)), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, fall_back](QDBusPendingCallWatcher* w) {
             w->deleteLater();

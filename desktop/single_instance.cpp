@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bus_name.h"
 #include "desktop_id.h"
 #include "error_boundary.h"
 
@@ -32,8 +33,9 @@ namespace {
 // The desktop's interface for starting an application that runs already, on the object
 // path that its bus name (the desktop entry's) gives.
 const QString application_interface = QStringLiteral("org.freedesktop.Application");
-const QString application_path = QStringLiteral("/com/briskodata/Murmelin");
-constexpr uint name_flag_do_not_queue = 4;
+// The application's object path: its bus name with the dots as slashes.
+const QString application_path =
+    QLatin1Char('/') + QString::fromLatin1(murmelin_desktop_entry).replace(QLatin1Char('.'), QLatin1Char('/'));
 
 }  // namespace
 
@@ -157,11 +159,8 @@ void single_instance::on_raise_request(std::function<void()> raise) {
   if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
     auto* service = new application_service(raise, QCoreApplication::instance());
     if (bus.registerObject(application_path, service, QDBusConnection::ExportScriptableSlots)) {
-      QDBusMessage m = QDBusMessage::createMethodCall(
-          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
-      m << QString::fromLatin1(murmelin_desktop_entry) << name_flag_do_not_queue;
-      bus.send(m);  // the lock makes this the only instance; no answer is needed
+      // The lock makes this the only instance; no answer is needed.
+      bus.send(request_name_call(QString::fromLatin1(murmelin_desktop_entry)));
     }
   }
   if (raise_pipe[0] >= 0 || ::pipe2(raise_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
