@@ -24,15 +24,10 @@
 #include "waveout_test_backend.h"
 
 using namespace murmelin;
-using murmelin::testing::main_window_fixture;
-using murmelin::testing::modal_recorder;
-using murmelin::testing::private_config_home;
+using namespace murmelin::testing;
 
 namespace {
 
-const QString text_stopped = QStringLiteral("Press play to play pink noise");
-const QString text_playing = QStringLiteral("Playing pink noise");
-const QString text_overload = QStringLiteral("Overload, reduce level!");
 
 QString display_of(const QString& text, int image, bool checked) {
   return QStringLiteral("%1 | image %2 | %3").arg(text).arg(image).arg(checked ? "checked" : "not checked");

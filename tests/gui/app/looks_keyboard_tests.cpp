@@ -33,14 +33,10 @@
 #include "waveout_test_backend.h"
 
 using namespace murmelin;
-using murmelin::testing::main_window_fixture;
-using murmelin::testing::modal_recorder;
-using murmelin::testing::private_config_home;
+using namespace murmelin::testing;
 
 namespace {
 
-const QString text_stopped = QStringLiteral("Press play to play pink noise");
-const QString text_playing = QStringLiteral("Playing pink noise");
 
 // ---- colours
 
@@ -338,7 +334,7 @@ private slots:
     QCOMPARE(button_for(form->Playaction)->size(), QSize(58, 36));
     QCOMPARE(button_for(form->settingsaction)->size(), QSize(58, 36));
     // Every label text fits, not only the one that shows.
-    for (const QString& t : {text_stopped, text_playing, QStringLiteral("Overload, reduce level!")}) {
+    for (const QString& t : {text_stopped, text_playing, text_overload}) {
       form->Label1->setText(t);
       form->Label1->adjustSize();
       verify_nothing_cut(main_controls());
@@ -372,7 +368,7 @@ private slots:
     QCOMPARE(form->minimumSize(), form->size());
     QVERIFY(form->ToolBar1->height() > 36);
     verify_nothing_cut(main_controls());
-    for (const QString& t : {text_stopped, text_playing, QStringLiteral("Overload, reduce level!")}) {
+    for (const QString& t : {text_stopped, text_playing, text_overload}) {
       form->Label1->setText(t);
       form->Label1->adjustSize();
       verify_nothing_cut(main_controls());

@@ -19,6 +19,11 @@
 
 namespace murmelin::testing {
 
+// What the main window's label says when stopped, playing and after an overload.
+inline const QString text_stopped = QStringLiteral("Press play to play pink noise");
+inline const QString text_playing = QStringLiteral("Playing pink noise");
+inline const QString text_overload = QStringLiteral("Overload, reduce level!");
+
 class main_window_fixture {
 protected:
   std::unique_ptr<private_config_home> config;
