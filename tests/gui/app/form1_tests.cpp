@@ -28,7 +28,6 @@ using namespace murmelin::testing;
 
 namespace {
 
-
 QString display_of(const QString& text, int image, bool checked) {
   return QStringLiteral("%1 | image %2 | %3").arg(text).arg(image).arg(checked ? "checked" : "not checked");
 }

@@ -37,7 +37,6 @@ using namespace murmelin::testing;
 
 namespace {
 
-
 // ---- colours
 
 double luminance(const QColor& c) {
