@@ -49,6 +49,8 @@ constexpr int picture_offset = 4;
 constexpr int picture_width = 153;
 constexpr int picture_height = 225;
 constexpr int icon_size = 32;
+constexpr int title_top = 16;
+constexpr int title_height = 23;
 // The least room kept above the title when it grows, and beside a line that widens the
 // text column.
 constexpr int title_min_top = 8;
@@ -147,7 +149,7 @@ TAbout::TAbout(TComponent* aowner) : TComponent(aowner) {
   fbeta = false;
   fbetaversion.clear();
 
-  titlelabel->setGeometry(label_left, 16, label_width, 23);
+  titlelabel->setGeometry(label_left, title_top, label_width, title_height);
   titlelabel->setAlignment(Qt::AlignCenter);
   titlelabel->setForegroundRole(QPalette::WindowText);
   versionlabel->setGeometry(label_left, bottom_of(titlelabel) + 2, label_width, 13);
@@ -185,6 +187,12 @@ TAbout::TAbout(TComponent* aowner) : TComponent(aowner) {
   fplaces = described_places({titlelabel, versionlabel, corvellabel, copyrightlabel,
                               compiledatelabel, extralabel, memorylabel, okbutton, panel,
                               progicon});
+  // The one-line texts keep some room beside them in the column.
+  for (described_place& p : fplaces) {
+    if (p.control == titlelabel || p.control == versionlabel || p.control == corvellabel ||
+        p.control == copyrightlabel)
+      p.padding = column_padding;
+  }
 }
 
 TAbout::~TAbout() { delete form; }
@@ -286,66 +294,18 @@ void TAbout::corvelimage_dblclick(QObject* Sender) {
 void TAbout::okbutton_click() { form->accept(); }
 
 void TAbout::fit_to_texts() {
-  const auto place_of = [this](const QWidget* w) {
-    for (const described_place& p : fplaces) {
-      if (p.control == w) return p.place;
-    }
-    return w->geometry();
-  };
-  // The text column: as wide as the widest one-line text.
-  const QList<QLabel*> one_line = {titlelabel, versionlabel, corvellabel, copyrightlabel};
-  const QList<QLabel*> wrapped = {compiledatelabel, extralabel, memorylabel};
-  int column = label_width;
-  for (QLabel* l : one_line) {
-    if (!l->isHidden()) column = std::max(column, label_room(*l).width() + 2 * column_padding);
-  }
-  const int wider = column - label_width;
-
-  // Down the column, each line at its place at construction moved by what the lines above
-  // it grew; a hidden line keeps its place and size.
-  int shift = 0;
-  const QRect title = place_of(titlelabel);
+  // The title takes the room above it first.
   const int title_need = titlelabel->isHidden() ? 0 : label_room(*titlelabel).height();
-  const int title_grow = std::max(0, title_need - title.height());
-  const int title_up = std::min(title_grow, std::max(0, title.top() - title_min_top));
-  titlelabel->setGeometry(label_left, title.top() - title_up, column, title.height() + title_grow);
-  shift += title_grow - title_up;
-  for (QLabel* l : {versionlabel, corvellabel, copyrightlabel}) {
-    const QRect r = place_of(l);
-    const int h = l->isHidden() ? r.height() : std::max(r.height(), label_room(*l).height());
-    l->setGeometry(label_left, r.top() + shift, column, h);
-    shift += h - r.height();
-  }
-  const QRect memory = place_of(memorylabel);
-  for (QLabel* l : wrapped) {
-    const QRect r = place_of(l);
-    l->setGeometry(label_left, r.top() + shift, column, r.height());
-    // The extra text has the room down to the memory line; a longer one takes more.
-    const int slot = l == extralabel ? memory.top() - 2 - r.top() : r.height();
-    const int need = label_room(*l).height();
-    if (!l->isHidden() && need > slot) {
-      l->resize(column, need);
-      shift += need - slot;
-    } else if (l != extralabel) {
-      l->resize(column, std::max(r.height(), l->isHidden() ? 0 : need));
-    } else {
-      fit_height(l);
-    }
-  }
-
-  const QRect ok = place_of(okbutton);
-  okbutton->setGeometry(ok);
-  const QSize ok_size = ok.size().expandedTo(push_button_room(*okbutton));
-  okbutton->setGeometry(ok.left() + wider / 2 - (ok_size.width() - ok.width()) / 2,
-                        ok.top() + shift, ok_size.width(), ok_size.height());
-  shift += ok_size.height() - ok.height();
-
-  const QSize size(fdescribed_size.width() + wider, fdescribed_size.height() + shift);
-  const QRect icon = place_of(progicon);
-  progicon->move(icon.left() + wider, icon.top());
-  const QRect frame = place_of(panel);
-  panel->move(frame.left(), (size.height() - frame.height()) / 2);
-  form->setFixedSize(size);
+  const int up = std::clamp(title_need - title_height, 0, title_top - title_min_top);
+  fplaces.front().place = QRect(label_left, title_top - up, label_width, title_height + up);
+  form->setFixedSize(fit_places(fplaces, fdescribed_size));
+  // "Ok" stays centred under the text column, and the extra line's height follows its text.
+  const QRect ok = std::find_if(fplaces.begin(), fplaces.end(), [this](const described_place& p) {
+                    return p.control == okbutton;
+                  })->place;
+  okbutton->move(ok.x() + (titlelabel->width() - label_width - (okbutton->width() - ok.width())) / 2,
+                 okbutton->y());
+  fit_height(extralabel);
 }
 
 void TAbout::centre_on_screen(QWidget* above) {

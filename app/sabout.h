@@ -127,9 +127,9 @@ private:
   void okbutton_click();
   void centre_on_screen(QWidget* above);
   // Grows the labels, the button and the dialog from their places at construction so that
-  // every shown text fits in its font: the text column widens, a taller line pushes what is
-  // below it down (the title first takes the room above it), and nothing ever shrinks below
-  // the places at construction. Runs at every showing.
+  // every shown text fits in its font (see fit_places): the text column widens, a taller line
+  // pushes what is below it down, and nothing ever shrinks below the places at construction.
+  // Runs at every showing.
   void fit_to_texts();
 
   std::vector<described_place> fplaces;

@@ -38,13 +38,9 @@ namespace {
 constexpr int toolbar_height = 36;
 constexpr int toolbutton_width = 58;
 constexpr int toolbutton_border = 1;
-// The image above the caption and the room the style keeps between them.
-constexpr int toolbutton_icon = 16;
-constexpr int toolbutton_icon_gap = 4;
-// The window's client area at the least, and the room kept below the label when it grows.
+// The window's client area at the least.
 constexpr int client_width = 239;
 constexpr int client_height = 78;
-constexpr int label_bottom_margin = 8;
 // The captions' colour and the least luminance of a window colour that the gradient starts
 // from; black text has 11:1 contrast on that.
 constexpr const char* toolbar_caption_colour = "rgb(0, 0, 0)";
@@ -149,7 +145,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   }
   ToolBar1->setFixedHeight(toolbar_height);
   Label1->installEventFilter(this);
-  Label1->adjustSize();
+  fbar_places = {described(ToolBar1->widgetForAction(Playaction), QRect(0, 0, toolbutton_width, toolbar_height)),
+                 described(ToolBar1->widgetForAction(settingsaction),
+                           QRect(toolbutton_width, 0, toolbutton_width, toolbar_height))};
+  // The label as wide as the widest text it shows.
+  flabel_places = {described(Label1, QRect(Label1->pos(), every_label_text()))};
 
   // Keys: Space and the media play keys run "Play" as its button does; holding a key down
   // does not flip playback on and off. X11 reports the usual play/pause key as the play key,
@@ -238,41 +238,28 @@ void TForm1::apply_toolbar_style() {
   if (ToolBar1->styleSheet() != style) ToolBar1->setStyleSheet(style);
 }
 
-void TForm1::fit_to_texts() {
-  if (ToolBar1 == nullptr || Label1 == nullptr) return;
-  Label1->adjustSize();
-  int button_w = toolbutton_width;
-  int button_h = toolbar_height;
-  const QList<QAction*> actions = {Playaction, settingsaction};
-  for (QAction* a : actions) {
-    const QWidget* b = ToolBar1->widgetForAction(a);
-    if (b == nullptr) continue;
-    // The caption under the image, inside the border, on one line.
-    const QFontMetrics fm = b->fontMetrics();
-    button_w = std::max(button_w, fm.horizontalAdvance(a->iconText()) + 2 * toolbutton_border);
-    button_h = std::max(button_h, toolbutton_icon + toolbutton_icon_gap + fm.height() +
-                                      2 * toolbutton_border);
-  }
-  for (QAction* a : actions) {
-    if (QWidget* b = ToolBar1->widgetForAction(a)) {
-      if (b->size() != QSize(button_w, button_h)) b->setFixedSize(button_w, button_h);
-    }
-  }
-  if (ToolBar1->height() != button_h || ToolBar1->minimumHeight() != button_h)
-    ToolBar1->setFixedHeight(button_h);
-
-  // Every text the label shows, so the window does not change with the play state.
+QSize TForm1::every_label_text() const {
   const QFontMetrics fm = Label1->fontMetrics();
-  int label_w = Label1->sizeHint().width();
+  QSize room(0, fm.height());
   for (const char* t : {text_stopped, text_playing, text_overload}) {
-    label_w = std::max(label_w, fm.horizontalAdvance(QString::fromLatin1(t)));
+    room.setWidth(std::max(room.width(), fm.horizontalAdvance(QString::fromLatin1(t))));
   }
-  const int label_h = std::max(Label1->sizeHint().height(), fm.height());
-  const int w = std::max({client_width, static_cast<int>(actions.size()) * button_w,
-                          Label1->x() + label_w});
-  const int h = std::max(client_height, button_h + Label1->y() + label_h + label_bottom_margin);
-  if (minimumSize() != QSize(w, h)) setMinimumSize(w, h);
-  if (width() < w || height() < h) resize(std::max(width(), w), std::max(height(), h));
+  return room;
+}
+
+void TForm1::fit_to_texts() {
+  if (fbar_places.empty() || flabel_places.empty()) return;
+  // Every text the label shows, so the window does not change with the play state.
+  flabel_places.front().least = every_label_text();
+  const QSize bar = fit_places(fbar_places, {2 * toolbutton_width, toolbar_height});
+  if (ToolBar1->height() != bar.height() || ToolBar1->minimumHeight() != bar.height())
+    ToolBar1->setFixedHeight(bar.height());
+  // The label's place is in the area under the toolbar.
+  const QSize under = fit_places(flabel_places, {client_width, client_height - toolbar_height});
+  const QSize least(std::max(bar.width(), under.width()), bar.height() + under.height());
+  if (minimumSize() != least) setMinimumSize(least);
+  if (width() < least.width() || height() < least.height())
+    resize(std::max(width(), least.width()), std::max(height(), least.height()));
 }
 
 void TForm1::FormActivate(QObject* /*Sender*/) {

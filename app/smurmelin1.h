@@ -19,6 +19,7 @@
 #include "sabout.h"
 #include "sdbra_types.h"
 #include "spinknoise.h"
+#include "text_fit.h"
 
 class QAction;
 class QDialog;
@@ -126,6 +127,10 @@ private:
   // Grows the toolbar buttons, the toolbar and the window so that the captions and every text
   // the label shows fit in their fonts; never below the described sizes.
   void fit_to_texts();
+  // The room of the widest text the label shows.
+  QSize every_label_text() const;
+  std::vector<described_place> fbar_places;
+  std::vector<described_place> flabel_places;
 
   // The generator: onset fields and the pink filter bank.
   tpinknoise pinknoise;

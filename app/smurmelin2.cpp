@@ -11,7 +11,6 @@
 #include <QShowEvent>
 
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <limits>
 
@@ -129,55 +128,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* e) {
   return QDialog::eventFilter(watched, e);
 }
 
-void TForm2::fit_to_texts() {
-  // Measured at the described places: a push button's frame depends on its size.
-  for (const described_place& p : fplaces) p.control->setGeometry(p.place);
-  std::vector<QSize> needs;
-  for (const described_place& p : fplaces) needs.push_back(text_room(*p.control));
-
-  // First try: each control grows to the right and down where it is.
-  std::vector<QRect> grown;
-  for (std::size_t i = 0; i < fplaces.size(); ++i) {
-    const QRect& r = fplaces[i].place;
-    grown.emplace_back(r.topLeft(), r.size().expandedTo(needs[i]));
-  }
-  bool fits = true;
-  for (std::size_t i = 0; i < fplaces.size() && fits; ++i) {
-    const QWidget* parent = fplaces[i].control->parentWidget();
-    const QSize room = parent == this ? fdescribed_size : parent->size();
-    if (!QRect(QPoint(0, 0), room).contains(grown[i])) fits = false;
-    for (std::size_t j = 0; j < fplaces.size() && fits; ++j) {
-      if (j != i && fplaces[j].control->parentWidget() == parent && grown[i].intersects(grown[j]))
-        fits = false;
-    }
-  }
-  QSize window = fdescribed_size;
-  if (!fits) {
-    // Second try: every place and size stretched by the largest shortfall in each direction,
-    // so the controls keep their arrangement.
-    double sx = 1.0;
-    double sy = 1.0;
-    for (std::size_t i = 0; i < fplaces.size(); ++i) {
-      const QRect& r = fplaces[i].place;
-      // One pixel more than the need, which rounding the places may take away again.
-      if (needs[i].width() > r.width())
-        sx = std::max(sx, double(needs[i].width() + 1) / std::max(1, r.width()));
-      if (needs[i].height() > r.height())
-        sy = std::max(sy, double(needs[i].height() + 1) / std::max(1, r.height()));
-    }
-    const auto x = [sx](int v) { return static_cast<int>(std::ceil(v * sx)); };
-    const auto y = [sy](int v) { return static_cast<int>(std::ceil(v * sy)); };
-    for (std::size_t i = 0; i < fplaces.size(); ++i) {
-      const QRect& r = fplaces[i].place;
-      const QPoint at(x(r.left()), y(r.top()));
-      const QSize size(x(r.left() + r.width()) - at.x(), y(r.top() + r.height()) - at.y());
-      grown[i] = QRect(at, size.expandedTo(needs[i]));
-    }
-    window = QSize(x(fdescribed_size.width()), y(fdescribed_size.height()));
-  }
-  for (std::size_t i = 0; i < fplaces.size(); ++i) fplaces[i].control->setGeometry(grown[i]);
-  setFixedSize(size().expandedTo(window));
-}
+void TForm2::fit_to_texts() { setFixedSize(size().expandedTo(fit_places(fplaces, fdescribed_size))); }
 
 void TForm2::keyPressEvent(QKeyEvent* e) {
   if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {

@@ -90,10 +90,9 @@ private:
   // The selected entry: the current one while the text still names it, else the entry whose
   // text the typed one matches (letter case ignored), else -1.
   int32_t selected_entry() const;
-  // Gives every control at least the room its text needs in its font, from the described
-  // places: in place where that overlaps nothing and stays inside the window, else with the
-  // whole layout stretched until every control has its room. Runs when the dialog is shown
-  // and when a font changes while it shows; the window grows, never shrinks.
+  // Gives every control the room its text needs in its font, from the described places (see
+  // fit_places). Runs when the dialog is shown and when a font changes while it shows; the
+  // window grows, never shrinks.
   void fit_to_texts();
 
   std::vector<described_place> fplaces;

@@ -449,6 +449,10 @@ private slots:
     QCOMPARE(a->panel->size(), QSize(163, 234));
     QVERIFY(a->titlelabel->x() >= 172);
     QVERIFY(std::abs(a->panel->y() * 2 + a->panel->height() - a->form->height()) <= 1);
+    // The icon stays at the column's far end, "Ok" centred under the column.
+    QCOMPARE(a->progicon->x() + a->progicon->width(), a->form->width() + 3);
+    QVERIFY(std::abs(2 * a->okbutton->x() + a->okbutton->width() - 2 * a->titlelabel->x() -
+                     a->titlelabel->width()) <= 3);
   }
 
   // ---- keys
