@@ -294,7 +294,7 @@ void TAbout::corvelimage_dblclick(QObject* Sender) {
 void TAbout::okbutton_click() { form->accept(); }
 
 void TAbout::fit_to_texts() {
-  // The title takes the room above it first.
+  // The title (the first place) takes the room above it first.
   const int title_need = titlelabel->isHidden() ? 0 : label_room(*titlelabel).height();
   const int up = std::clamp(title_need - title_height, 0, title_top - title_min_top);
   fplaces.front().place = QRect(label_left, title_top - up, label_width, title_height + up);

@@ -500,10 +500,8 @@ void TForm1::load_settings(const QString& fname) {
   }
 }
 
-void TForm1::set_label_text(const QString& text) {
-  Label1->setText(text);
-  fit_to_texts();
-}
+// The label is fitted to every text it shows, so a new one needs no fitting.
+void TForm1::set_label_text(const QString& text) { Label1->setText(text); }
 
 void TForm1::show_settings_dialog() {
   if (fsettingsdialog != nullptr) exec_modal(*fsettingsdialog);

@@ -158,16 +158,17 @@ QSize fit_level(const std::vector<described_place>& places, const QWidget* paren
       const int grown = p.title_line > 0 ? std::max(0, p.control->fontMetrics().height() - p.title_line) : 0;
       inner[i] = fit_level(places, p.control, p.place.size(), grown);
     }
-    const QSize r = p.control->isHidden() ? QSize(-1, -1) : text_room(*p.control);
-    if (room(i) == QSize(0, 0) && r == QSize(0, 0)) kinds[i] = kind::fixed;
-    else if (r.width() == 0 && r.height() > 0) kinds[i] = kind::field;
   }
-
   // Across first: a label that wraps needs its height at the width it gets.
   std::vector<span> xs;
   for (std::size_t i = 0; i < n; ++i) {
-    const QRect& r = level[i]->place;
-    xs.push_back({r.x(), r.x() + r.width(), r.y(), r.y() + r.height(), room(i).width(), kinds[i]});
+    const described_place& p = *level[i];
+    const QSize need = room(i);
+    const QSize text = p.control->isHidden() ? QSize(0, 0) : text_room(*p.control);
+    if (!p.control->isHidden() && need == QSize(0, 0)) kinds[i] = kind::fixed;
+    else if (text.width() == 0 && text.height() > 0) kinds[i] = kind::field;
+    const QRect& r = p.place;
+    xs.push_back({r.x(), r.x() + r.width(), r.y(), r.y() + r.height(), need.width(), kinds[i]});
   }
   const placed_axis x = place_axis(xs, described.width(), 0, true);
   for (std::size_t i = 0; i < n; ++i) {
