@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps the machine from suspending by itself while noise plays.
 //
-// While active, it holds one inhibitor against automatic (idle) suspend: through the desktop
-// portal (org.freedesktop.portal.Inhibit, "suspend" only) when the session bus has one that
-// grants it, else through logind's Inhibit on the system bus ("sleep:idle", mode "block").
-// The reason shown to the user is "Playing pink noise". It never asks for the session's idle
-// inhibition, so the screen still blanks and locks as usual.
+// While active, it holds one inhibitor against suspend: through the desktop portal
+// (org.freedesktop.portal.Inhibit, "suspend" only) when the portal answers the request with a
+// grant (Response 0), else through logind's Inhibit on the system bus ("sleep", mode "block"),
+// whose descriptor it keeps open until it releases it. A portal that refuses (any other
+// Response), answers with an error, is missing or does not answer within 3 s leaves it to
+// logind. The reason shown to the user is "Playing pink noise". It never asks for the
+// session's idle inhibition, so the screen still blanks and locks as usual.
 //
 // Every bus call is asynchronous; the UI thread never waits for an answer. A release asked
 // for while the inhibit call is on its way happens as soon as the call is answered, also when
-// the sleep_inhibitor has been destroyed meanwhile. Without a bus, or when neither service
-// grants an inhibitor, nothing is held and nothing is shown; the next activation asks again.
+// the sleep_inhibitor has been destroyed meanwhile. When neither service grants an inhibitor
+// (or there is no bus), nothing is held, playback goes on, and the first time this happens
+// the program says on standard error that the computer may suspend while it plays; the next
+// activation asks again.
 //
 // Only the UI thread may use it; it needs a QCoreApplication.
 #pragma once
@@ -35,7 +39,7 @@ public:
 
   // True while an inhibitor is granted and not yet released.
   bool holding() const;
-  // True while an inhibit call (to the portal, then to logind) awaits its answer.
+  // True while an inhibit request (to the portal, then to logind) awaits its answer.
   bool asking() const;
 
 private:

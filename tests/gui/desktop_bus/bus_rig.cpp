@@ -293,8 +293,11 @@ bool fake_portal::handleMessage(const QDBusMessage& message, const QDBusConnecti
       message.interface() == QStringLiteral("org.freedesktop.portal.Request") &&
       message.member() == QStringLiteral("Close")) {
     const QString handle = message.path();
-    const bool known = std::find(granted.begin(), granted.end(), handle) != granted.end();
-    const bool again = std::find(closed.begin(), closed.end(), handle) != closed.end();
+    const auto in = [&handle](const std::vector<QString>& v) {
+      return std::find(v.begin(), v.end(), handle) != v.end();
+    };
+    const bool known = in(granted) || in(unanswered);
+    const bool again = in(closed);
     if (known && !again) {
       closed.push_back(handle);
       connection.send(message.createReply());
@@ -313,9 +316,21 @@ void fake_portal::answer(const QDBusMessage& call) {
     fbus.send(call.createErrorReply(refuse_with, QStringLiteral("refused by the test")));
     return;
   }
-  const QString handle = request_prefix + QStringLiteral("test/t%1").arg(granted.size() + 1);
-  granted.push_back(handle);
+  // The request's path as the portal makes it: the caller's name, then its token.
+  const QString token = to_map(call.arguments().at(2)).value(QStringLiteral("handle_token")).toString();
+  const QString handle =
+      request_prefix + call.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')) +
+      QLatin1Char('/') + (token.isEmpty() ? QStringLiteral("t%1").arg(calls.size()) : token);
   fbus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(handle))));
+  if (response < 0) {
+    unanswered.push_back(handle);
+    return;
+  }
+  if (response == 0) granted.push_back(handle);
+  QDBusMessage answer = QDBusMessage::createSignal(
+      handle, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+  answer << uint(response) << QVariantMap();
+  fbus.send(answer);
 }
 
 void fake_portal::answer_held() {

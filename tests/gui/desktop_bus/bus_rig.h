@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -116,17 +117,25 @@ public:
   };
   std::vector<inhibit_call> calls;
   std::vector<QString> granted;   // request handles, in order
+  std::vector<QString> unanswered;  // requests that got no Response
   std::vector<QString> closed;    // handles closed, in order
-  int bad_closes = 0;             // Close on a handle not granted or closed already
+  int bad_closes = 0;             // Close on a request refused, unknown or closed already
 
-  // Error name with which every Inhibit is refused; empty: granted.
+  // Error name with which every Inhibit call fails; empty: answered with a request.
   QString refuse_with;
+  // The Response every request gets: 0 granted, 2 refused, -1 none.
+  int response = 0;
   // Keeps Inhibit calls unanswered until answer_held().
   bool hold_answers = false;
   std::vector<QDBusMessage> held;
   void answer_held();
 
-  int active() const { return static_cast<int>(granted.size() - closed.size()); }
+  // Granted and not closed.
+  int active() const {
+    return static_cast<int>(std::count_if(granted.begin(), granted.end(), [this](const QString& h) {
+      return std::find(closed.begin(), closed.end(), h) == closed.end();
+    }));
+  }
 
   QString introspect(const QString& path) const override;
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;

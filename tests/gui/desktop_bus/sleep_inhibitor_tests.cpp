@@ -113,7 +113,7 @@ TEST(SleepInhibitor, WithoutAPortalLogindHoldsItAsADescriptor) {
     ASSERT_TRUE(wait_for([&] { return inhibitor.holding(); }));
     ASSERT_EQ(logind.calls.size(), 1u);
     EXPECT_EQ(logind.calls[0],
-              (QStringList{"sleep:idle", "Murmelin", "Playing pink noise", "block"}));
+              (QStringList{"sleep", "Murmelin", "Playing pink noise", "block"}));
     EXPECT_EQ(logind.active(), 1);
 
     inhibitor.set_active(false);
@@ -139,29 +139,42 @@ TEST(SleepInhibitor, WithoutAPortalLogindHoldsItAsADescriptor) {
 }
 
 TEST(SleepInhibitor, APortalThatRefusesLeavesItToLogind) {
-  bus_rig::fake_portal portal;
-  portal.refuse_with = "org.freedesktop.DBus.Error.AccessDenied";
-  bus_rig::fake_logind logind;
-  murmelin::sleep_inhibitor inhibitor;
+  // Refused as a portal refuses (Response 2), with an error, or never answered at all.
+  struct refusal {
+    const char* error;
+    int response;
+  };
+  for (const refusal r : {refusal{"", 2}, refusal{"org.freedesktop.DBus.Error.AccessDenied", 0},
+                          refusal{"", -1}}) {
+    SCOPED_TRACE(r.response);
+    bus_rig::fake_portal portal;
+    portal.refuse_with = r.error;
+    portal.response = r.response;
+    bus_rig::fake_logind logind;
+    murmelin::sleep_inhibitor inhibitor;
 
-  inhibitor.set_active(true);
-  ASSERT_TRUE(wait_for([&] { return inhibitor.holding(); }));
-  EXPECT_EQ(portal.calls.size(), 1u);
-  EXPECT_EQ(logind.calls.size(), 1u);
-  EXPECT_EQ(logind.active(), 1);
-  EXPECT_EQ(portal.active(), 0);
+    inhibitor.set_active(true);
+    ASSERT_TRUE(wait_for([&] { return inhibitor.holding(); }));
+    EXPECT_EQ(portal.calls.size(), 1u);
+    EXPECT_EQ(logind.calls.size(), 1u);
+    EXPECT_EQ(logind.active(), 1);
+    EXPECT_EQ(portal.active(), 0);
+    // Only the request that never answered is closed; an answered one is gone already.
+    ASSERT_TRUE(wait_for([&] { return portal.closed.size() == (r.response < 0 ? 1u : 0u); }));
+    EXPECT_EQ(portal.bad_closes, 0);
 
-  // Stopped while the portal's refusal is on its way: logind is not asked at all.
-  inhibitor.set_active(false);
-  ASSERT_TRUE(wait_for([&] { return logind.active() == 0; }));
-  portal.hold_answers = true;
-  inhibitor.set_active(true);
-  ASSERT_TRUE(wait_for([&] { return portal.held.size() == 1; }));
-  inhibitor.set_active(false);
-  portal.answer_held();
-  ASSERT_TRUE(wait_for([&] { return !inhibitor.asking(); }));
-  EXPECT_EQ(logind.calls.size(), 1u);
-  EXPECT_FALSE(inhibitor.holding());
+    // Stopped while the portal's refusal is on its way: logind is not asked at all.
+    inhibitor.set_active(false);
+    ASSERT_TRUE(wait_for([&] { return logind.active() == 0; }));
+    portal.hold_answers = true;
+    inhibitor.set_active(true);
+    ASSERT_TRUE(wait_for([&] { return portal.held.size() == 1; }));
+    inhibitor.set_active(false);
+    portal.answer_held();
+    ASSERT_TRUE(wait_for([&] { return !inhibitor.asking(); }));
+    EXPECT_EQ(logind.calls.size(), 1u);
+    EXPECT_FALSE(inhibitor.holding());
+  }
 }
 
 TEST(SleepInhibitor, WhenNobodyGrantsItNothingIsHeldAndTheNextPlayAsksAgain) {
