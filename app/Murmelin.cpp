@@ -86,7 +86,12 @@ int main(int argc, char** argv) {
     f->activateWindow();
   };
   media.raise = raise;
-  instance.on_raise_request(raise);
+  // A second start that handed over no activation may not get the focus: the window asks for
+  // the user's attention instead (a compositor shows it as ready, a window manager marks it).
+  instance.on_raise_request([raise, f = form1.get()](bool with_activation) {
+    raise();
+    if (!with_activation) QApplication::alert(f);
+  });
   // The desktop ending the program: an open dialog or message box counts as "Cancel", then the
   // main window closes; QApplication::quit ends the dialogs' own loops too.
   media.quit = [f = form1.get()] {

@@ -12,4 +12,8 @@ inline constexpr char murmelin_desktop_entry[] = "com.briskodata.Murmelin";
 // StartupWMClass names the same.
 inline constexpr char murmelin_window_class[] = "murmelin";
 
+// The media-player interface's bus name ends in the command's name, the one people type
+// (playerctl -p murmelin).
+inline constexpr char murmelin_media_player_name[] = "org.mpris.MediaPlayer2.murmelin";
+
 }  // namespace murmelin

@@ -27,7 +27,7 @@ namespace murmelin {
 namespace {
 
 const QString object_path = QStringLiteral("/org/mpris/MediaPlayer2");
-const QString service_name = QStringLiteral("org.mpris.MediaPlayer2.Murmelin");
+const QString service_name = QString::fromLatin1(murmelin_media_player_name);
 const QString player_interface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString track_path = QStringLiteral("/com/briskodata/Murmelin/PinkNoise");
 

@@ -4,7 +4,7 @@
 //
 // While an mpris_player exists, the object /org/mpris/MediaPlayer2 with the interfaces
 // org.mpris.MediaPlayer2 and org.mpris.MediaPlayer2.Player is on the session bus under the
-// name org.mpris.MediaPlayer2.Murmelin (org.mpris.MediaPlayer2.Murmelin.instance<pid> when
+// name org.mpris.MediaPlayer2.murmelin (org.mpris.MediaPlayer2.murmelin.instance<pid> when
 // another process holds that name). Without a session bus nothing is registered and nothing
 // is printed; every call is then a no-op.
 //

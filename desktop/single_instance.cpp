@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -17,9 +18,12 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "bus_name.h"
@@ -39,13 +43,52 @@ const QString application_path =
 
 }  // namespace
 
+namespace {
+
+// Ends the launcher's startup notification (its busy cursor) for the X11 startup id ID: the
+// "remove" message of the startup-notification protocol, sent to the root window in pieces of
+// 20 bytes. Elsewhere than on X11 there is nothing to end.
+void end_startup_notification(const QString& id) {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 == nullptr || id.isEmpty()) return;
+  xcb_connection_t* c = x11->connection();
+  QByteArray message = "remove: ID=";
+  for (const char ch : id.toUtf8()) {
+    if (ch == ' ' || ch == '"' || ch == '\\') message += '\\';
+    message += ch;
+  }
+  message += '\0';
+  const auto atom = [c](const char* name) {
+    xcb_intern_atom_reply_t* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, false, std::strlen(name), name), nullptr);
+    xcb_atom_t a = XCB_ATOM_NONE;
+    if (r != nullptr) a = r->atom;
+    std::free(r);
+    return a;
+  };
+  const xcb_atom_t begin = atom("_NET_STARTUP_INFO_BEGIN"), more = atom("_NET_STARTUP_INFO");
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  for (qsizetype at = 0; at < message.size(); at += 20) {
+    xcb_client_message_event_t e = {};
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 8;
+    e.window = root;
+    e.type = at == 0 ? begin : more;
+    std::memcpy(e.data.data8, message.constData() + at, std::min<qsizetype>(20, message.size() - at));
+    xcb_send_event(c, false, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&e));
+  }
+  xcb_flush(c);
+}
+
+}  // namespace
+
 // The running instance on the session bus: Activate and Open raise the window, with the
-// activation token of the start that asks.
+// activation of the start that asks.
 class application_service : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
-  explicit application_service(std::function<void()> raise, QObject* parent)
+  explicit application_service(single_instance::raise_handler raise, QObject* parent)
       : QObject(parent), fraise(std::move(raise)) {}
 
 public Q_SLOTS:
@@ -58,20 +101,24 @@ public Q_SLOTS:
 private:
   // Raises from the event loop, after the caller has its answer.
   void post(const QVariantMap& platform_data) {
-    const QString token = platform_data.value(QStringLiteral("activation-token")).toString();
-    QMetaObject::invokeMethod(this, [this, token] { raise_with(token, fraise); }, Qt::QueuedConnection);
+    const launch_activation launch{platform_data.value(QStringLiteral("activation-token")).toString(),
+                                   platform_data.value(QStringLiteral("desktop-startup-id")).toString()};
+    QMetaObject::invokeMethod(this, [this, launch] { raise_with(launch, fraise); }, Qt::QueuedConnection);
   }
 
 public:
-  static void raise_with(const QString& token, const std::function<void()>& raise) {
+  static void raise_with(const launch_activation& launch, const single_instance::raise_handler& raise) {
+    // On Wayland a launcher's startup id is an activation token too.
+    const QString token = launch.token.isEmpty() ? launch.startup_id : launch.token;
     if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
-    guarded([&] { raise(); });
+    guarded([&] { raise(!token.isEmpty()); });
     // A token is good for one activation; one the window did not use must not linger.
     qunsetenv("XDG_ACTIVATION_TOKEN");
+    end_startup_notification(launch.startup_id);
   }
 
 private:
-  std::function<void()> fraise;
+  single_instance::raise_handler fraise;
 };
 
 launch_activation launch_activation::from_environment() {
@@ -147,7 +194,7 @@ void single_instance::raise_running(const launch_activation& launch) const {
     activate << platform_data;
     if (bus.call(activate, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage) return;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.mpris.MediaPlayer2.Murmelin"), QStringLiteral("/org/mpris/MediaPlayer2"),
+        QString::fromLatin1(murmelin_media_player_name), QStringLiteral("/org/mpris/MediaPlayer2"),
         QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("Raise"));
     if (bus.call(call, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage) return;
   }
@@ -155,7 +202,7 @@ void single_instance::raise_running(const launch_activation& launch) const {
   if (const pid_t pid = lock_holder(flock_fd); pid != 0 && pid != ::getpid()) ::kill(pid, SIGUSR1);
 }
 
-void single_instance::on_raise_request(std::function<void()> raise) {
+void single_instance::on_raise_request(raise_handler raise) {
   if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
     auto* service = new application_service(raise, QCoreApplication::instance());
     if (bus.registerObject(application_path, service, QDBusConnection::ExportScriptableSlots)) {

@@ -40,11 +40,17 @@ public:
   // that holds the lock. Waits at most a second for each; fails quietly.
   void raise_running(const launch_activation& launch) const;
 
+  // Brings the window to the front; WITH_ACTIVATION is false when the start that asks handed
+  // over nothing that lets the window take the focus, so it should rather ask for attention.
+  using raise_handler = std::function<void(bool with_activation)>;
+
   // In the running instance: RAISE runs from the event loop whenever another start asks, by
   // Activate on the session bus or by SIGUSR1. While it runs, XDG_ACTIVATION_TOKEN holds the
-  // token the other start handed over, so that the compositor lets the window take the focus
-  // (Qt's Wayland plugin uses it for the next activation). Needs the application object.
-  void on_raise_request(std::function<void()> raise);
+  // token the other start handed over (its activation token, else its startup id, which on
+  // Wayland is one too), so that the compositor lets the window take the focus (Qt's Wayland
+  // plugin uses it for the next activation). On X11 the launcher's startup notification for
+  // that start ends once the window is raised. Needs the application object.
+  void on_raise_request(raise_handler raise);
 
 private:
   int flock_fd = -1;

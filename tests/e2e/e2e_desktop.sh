@@ -18,7 +18,7 @@ rig_start_session_bus
 SETTINGS_FILE="$XDG_CONFIG_HOME/BriskoData/Murmelin/0.1/MurmelinSettings.qobfile"
 
 mpris() {  # mpris METHOD [INTERFACE]: calls a method of the media-player interface
-  timeout 5 dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.Murmelin \
+  timeout 5 dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.murmelin \
     /org/mpris/MediaPlayer2 "${2:-org.mpris.MediaPlayer2}.$1" >/dev/null
 }
 dialog() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }

@@ -34,7 +34,7 @@ RIG_PIDS+=("$!")
 rig_wait_until 15 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || rig_fail "weston did not come up within 15 s"
 
 mpris_quit() {
-  timeout 5 dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.Murmelin \
+  timeout 5 dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.murmelin \
     /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >/dev/null
 }
 # One cycle: start, "Settings..." -> "Ok", quit through the media-player interface.

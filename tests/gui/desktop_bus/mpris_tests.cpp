@@ -19,7 +19,7 @@ namespace {
 
 using bus_rig::wait_for;
 
-const QString service = QStringLiteral("org.mpris.MediaPlayer2.Murmelin");
+const QString service = QStringLiteral("org.mpris.MediaPlayer2.murmelin");
 const QString path = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString root_if = QStringLiteral("org.mpris.MediaPlayer2");
 const QString player_if = QStringLiteral("org.mpris.MediaPlayer2.Player");
