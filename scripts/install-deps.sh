@@ -20,6 +20,7 @@ build_run=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libsdl2-dev
   libpulse-dev   # the sound-server output (libpulse0 at run time)
+  libxcb1-dev    # the X11 startup notification of a second start
   # at run time: the X11 and Wayland platform plugins of Qt
   qt6-qpa-plugins qt6-wayland
 )
@@ -40,6 +41,9 @@ test_tools=(
   dbus-daemon dbus-bin
   # a headless Wayland session, driven over the accessibility bus
   weston at-spi2-core python3-pyatspi
+  # the desktops people use: KDE's compositor with its window decoration, GNOME's shell, the
+  # real desktop portal with its GTK backend, and the media-player client people type
+  kwin-wayland kwin-style-breeze gnome-shell xdg-desktop-portal xdg-desktop-portal-gtk playerctl
   # checks of the installed files
   desktop-file-utils appstream man-db groff-base
   lintian   # what a distribution's checker says of the .deb
