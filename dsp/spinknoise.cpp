@@ -38,6 +38,15 @@ void tpinknoise::start_onset(int32_t fs) {
   noiseonsetcount = 0;
 }
 
+void tpinknoise::start_fade(int32_t fs, int32_t minutes) {
+  noisefadecount = 0;
+  noisefadebegin = 0;
+  noisefadeend = 0;
+  if (minutes <= 0 || fs <= 0) return;
+  noisefadeend = int64_t{minutes} * 60 * fs;
+  noisefadebegin = noisefadeend - std::min<int64_t>(int64_t{60} * fs, noisefadeend / 2);
+}
+
 namespace {
 
 constexpr int32_t nsec = tpinknoise::nsections;
@@ -74,6 +83,16 @@ inline void next_onset_gain(bool soft, int32_t nsamples, int32_t& count, double&
   }
 }
 
+// The gain of the next frame: its onset gain, or the fade-out's where that is smaller; the
+// frame count goes up by one.
+inline double next_frame_gain(double onset_gain, int64_t& count, int64_t begin, int64_t end) {
+  const int64_t k = count++;
+  if (end == 0 || k < begin) [[likely]] return onset_gain;
+  const double fade =
+      k >= end ? 0.0 : 0.5 * (1.0 + std::cos(std::numbers::pi * double(k - begin) / double(end - begin)));
+  return std::min(onset_gain, fade);
+}
+
 // Overload test and conversion of a frame's filtered value.
 inline int16_t frame_sample(double x, bool& overload) {
   if (std::fabs(x) > 32766.0) overload = true;
@@ -93,9 +112,10 @@ bool tpinknoise::fill_block_reference(TWaveChunk& arr, int32_t used, double nois
     const bool left = n % 2 == 0;
     if (left) {
       next_onset_gain(softnoiseonset, noiseonsetnsamples, noiseonsetcount, noiseonsetgain);
+      noisefadegain = next_frame_gain(noiseonsetgain, noisefadecount, noisefadebegin, noisefadeend);
       const double r1 = random_value();
       const double r2 = random_value();
-      x = (r1 - r2) * (level * noiseonsetgain * 32768.0);
+      x = (r1 - r2) * (level * noisefadegain * 32768.0);
       for (TRealFilterSection* section : bank) x = section->filter(x);
     }
     if (static_cast<std::size_t>(n) >= arr.size()) throw ERangeError();
@@ -134,7 +154,9 @@ inline bool finite(double x) { return std::fabs(x) <= DBL_MAX; }
 class fast_lane {
 public:
   fast_lane(const tpinknoise& g, const bank_t& bank)
-      : rnd(random_state()), count(g.noiseonsetcount), gain(g.noiseonsetgain) {
+      : rnd(random_state()), count(g.noiseonsetcount), gain(g.noiseonsetgain),
+        fade_count(g.noisefadecount), fade_begin(g.noisefadebegin), fade_end(g.noisefadeend),
+        fade_gain(g.noisefadegain) {
     for (int32_t i = 0; i < nsec; ++i) {
       a0[i] = bank[i]->a0();
       a1[i] = bank[i]->a1();
@@ -163,11 +185,12 @@ public:
         have = std::min(chunk, frames - t);
         for (int64_t k = 0; k < have; ++k) {
           next_onset_gain(soft, nsamples, count, gain);
+          fade_gain = next_frame_gain(gain, fade_count, fade_begin, fade_end);
           // Both draws from the frame's starting state, so the next frame need not wait.
           const double r1 = random_state_value(random_next_state(rnd));
           rnd = random_two_states(rnd);
           const double r2 = random_state_value(rnd);
-          noise[k] = (r1 - r2) * (level * gain * 32768.0);
+          noise[k] = (r1 - r2) * (level * fade_gain * 32768.0);
         }
       }
       const int64_t full_end = std::min(first + have, whole + (nsec - 1));
@@ -188,6 +211,8 @@ public:
     set_random_state(rnd);
     g.noiseonsetcount = count;
     g.noiseonsetgain = gain;
+    g.noisefadecount = fade_count;
+    g.noisefadegain = fade_gain;
   }
 
   bool overload = false;
@@ -264,6 +289,8 @@ private:
   uint32_t rnd;
   int32_t count;
   double gain;
+  int64_t fade_count, fade_begin, fade_end;
+  double fade_gain;
   int16_t* fout = nullptr;
   int64_t fused = 0;
   bool fleft = true, fright = true;

@@ -22,6 +22,17 @@ public:
   int32_t noiseonsetnsamples = 0;
   double noiseonsetgain = 0.0;
 
+  // The fade-out of a timed playback, in frames since its start: the frame count, the frame
+  // at which the fade begins and the frame at which the noise has faded to silence (0: no
+  // fade-out). The gain of frame k from the fade's begin b to its end e is
+  // 0.5 * (1 + cos(pi * (k - b) / (e - b))), the soft onset's raised cosine in reverse: 1 at
+  // b, 0 from e on. Where the onset runs too, the smaller of the two gains applies: that is
+  // the gain of the last frame filled, noisefadegain.
+  int64_t noisefadecount = 0;
+  int64_t noisefadebegin = 0;
+  int64_t noisefadeend = 0;
+  double noisefadegain = 1.0;
+
   // The pink filter bank; the sections have no owner and live with the generator.
   std::vector<std::unique_ptr<TRealFilterSection>> pinkfilters;
 
@@ -33,6 +44,13 @@ public:
   // Begins a new soft onset: noiseonsetcount 0, noiseonsetnsamples 2 * fs (EIntOverflow when
   // that does not fit in 32 bits).
   void start_onset(int32_t fs);
+
+  // Begins the count of a timed playback that ends after MINUTES minutes at rate FS: the last
+  // 60 s fade out, or the last half of a time shorter than 2 min. MINUTES 0 or less: no
+  // fade-out and no end.
+  void start_fade(int32_t fs, int32_t minutes);
+  // True once a timed playback has reached its end: every frame from here on is silent.
+  bool fade_done() const { return noisefadeend > 0 && noisefadecount >= noisefadeend; }
 
   // Fills entries 0 .. used - 1 of arr (interleaved stereo: left at even, right at odd
   // indexes); returns true when the block overloaded (a filtered value above 32766 in

@@ -43,11 +43,14 @@ struct fill_state {
   uint32_t random;
   int32_t count;
   uint64_t gain;
+  int64_t fade_count;
+  uint64_t fade_gain;
   bool operator==(const fill_state&) const = default;
 };
 
 fill_state state_of(const tpinknoise& g) {
-  fill_state st{{}, random_state(), g.noiseonsetcount, std::bit_cast<uint64_t>(g.noiseonsetgain)};
+  fill_state st{{}, random_state(), g.noiseonsetcount, std::bit_cast<uint64_t>(g.noiseonsetgain),
+                g.noisefadecount, std::bit_cast<uint64_t>(g.noisefadegain)};
   for (const auto& s : g.pinkfilters) {
     st.z.push_back(std::bit_cast<uint64_t>(s->state_z0()));
     st.z.push_back(std::bit_cast<uint64_t>(s->state_z1()));
@@ -214,6 +217,11 @@ TEST(PinkNoiseLanes, AgreeOnManyRandomBlocks) {
       const int32_t fs = std::array{0, 1, 7, 100, 2048, 22050}[pick(0, 5)];
       l.both([&](tpinknoise& g) { g.start_onset(fs); });
     }
+    // Now and then a fade-out that begins and ends within the next blocks.
+    if (pick(0, 14) == 0) {
+      const int32_t fs = pick(1, 40), minutes = pick(0, 3);
+      l.both([&](tpinknoise& g) { g.start_fade(fs, minutes); });
+    }
     if (pick(0, 19) == 0) set_random_state(static_cast<uint32_t>(rng()));
     const int kind = pick(0, 3);
     const int32_t used = kind == 0 ? 4096 : kind == 1 ? pick(1, 20) : pick(1, 4096);
@@ -339,6 +347,61 @@ TEST(PinkNoiseFill, SoftOnsetStartsSilentAndReachesExactlyOne) {
   for (int frames = 0; frames <= 88200; frames += 2048) g.fill_block(block, 4096, -10, true, true, true);
   EXPECT_EQ(g.noiseonsetgain, 1.0);
   EXPECT_EQ(g.noiseonsetcount, 88201);
+}
+
+TEST(PinkNoiseFill, FadeOutEndsInSilenceAfterTheTimeSet) {
+  const auto raised = [](double k, double n) { return 0.5 * (1.0 - std::cos(std::numbers::pi * k / n)); };
+  TWaveChunk frame(2);
+  for (const int32_t fs : {8000, 384000}) {
+    SCOPED_TRACE(fs);
+    tpinknoise g = built_generator(fs);
+    // Five minutes: full level, then the last 60 s a raised cosine down to silence.
+    g.start_fade(fs, 5);
+    const int64_t begin = 240 * int64_t{fs}, end = 300 * int64_t{fs};
+    const auto gain_at = [&](int64_t k) {
+      g.noisefadecount = k;
+      g.fill_block(frame, 2, -10, false, true, true);
+      return g.noisefadegain;
+    };
+    EXPECT_EQ(gain_at(begin - 1), 1.0);
+    EXPECT_EQ(gain_at(begin), 1.0);
+    EXPECT_LT(gain_at(begin + 1), 1.0);
+    EXPECT_NEAR(gain_at(begin + 30 * int64_t{fs}), 0.5, 1e-12);
+    EXPECT_GT(gain_at(end - 1), 0.0);
+    EXPECT_LT(gain_at(end - 1), 1e-9);
+    EXPECT_EQ(gain_at(end), 0.0);
+    EXPECT_TRUE(g.fade_done());
+  }
+  // A minute fades over its second half. Played from the start in blocks of odd sizes, the
+  // count runs on across blocks: the last frame of each block has the smaller of the onset's
+  // and the fade's gains, the end comes with the frame the time gives, and then only zeros.
+  tpinknoise g = built_generator(8000);
+  g.start_onset(8000);
+  g.start_fade(8000, 1);
+  EXPECT_EQ(g.noisefadebegin, 30 * 8000);
+  TWaveChunk block(2 * 997, int16_t{1});
+  for (int32_t used = 1; !g.fade_done(); used = used % 995 + 3) {
+    const int64_t before = g.noisefadecount;
+    g.fill_block(block, 2 * used, -10, true, true, true);
+    const double k = static_cast<double>(g.noisefadecount - 1);
+    const double fade = k < 240000 ? 1.0 : k >= 480000 ? 0.0 : 1.0 - raised(k - 240000, 240000);
+    ASSERT_NEAR(g.noisefadegain, std::min(k <= 16000 ? raised(k, 16000) : 1.0, fade), 1e-12) << k;
+    ASSERT_EQ(g.fade_done(), before + used >= 480000) << k;
+  }
+  for (int k = 0; k < 20; ++k) g.fill_block(block, 2 * 997, -10, true, true, true);
+  EXPECT_EQ(block, TWaveChunk(2 * 997, int16_t{0}));
+
+  // Onset and fade overlap when the fade is very short: the smaller gain wins.
+  tpinknoise h = built_generator(100);
+  h.start_onset(100);
+  h.start_fade(100, 1);
+  h.noisefadebegin = 5990;  // the last 10 frames, inside an onset as long as the time
+  h.noiseonsetnsamples = 6000;
+  for (int64_t k = 0; k < 6010; ++k) {
+    h.fill_block(frame, 2, -10, true, true, true);
+    const double fade = k < 5990 ? 1.0 : k >= 6000 ? 0.0 : 1.0 - raised(k - 5990.0, 10);
+    ASSERT_NEAR(h.noisefadegain, std::min(raised(std::min<double>(k, 6000), 6000), fade), 1e-12) << k;
+  }
 }
 
 TEST(PinkNoiseFill, OnsetOffAndOnsetEdgeCases) {
