@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QWindow>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -45,39 +46,72 @@ const QString application_path =
 
 namespace {
 
-// Ends the launcher's startup notification (its busy cursor) for the X11 startup id ID: the
-// "remove" message of the startup-notification protocol, sent to the root window in pieces of
-// 20 bytes. Elsewhere than on X11 there is nothing to end.
-void end_startup_notification(const QString& id) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (x11 == nullptr || id.isEmpty()) return;
-  xcb_connection_t* c = x11->connection();
-  QByteArray message = "remove: ID=";
-  for (const char ch : id.toUtf8()) {
-    if (ch == ' ' || ch == '"' || ch == '\\') message += '\\';
-    message += ch;
+// The toolkit's own connection to the X server, where the program runs on X11.
+struct x11_link {
+  xcb_connection_t* c = nullptr;
+  xcb_window_t root = 0;
+
+  static x11_link open() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr) return {};
+    return {x11->connection(), xcb_setup_roots_iterator(xcb_get_setup(x11->connection())).data->root};
   }
-  message += '\0';
-  const auto atom = [c](const char* name) {
+  xcb_atom_t atom(const char* name) const {
     xcb_intern_atom_reply_t* r =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, false, std::strlen(name), name), nullptr);
     xcb_atom_t a = XCB_ATOM_NONE;
     if (r != nullptr) a = r->atom;
     std::free(r);
     return a;
-  };
-  const xcb_atom_t begin = atom("_NET_STARTUP_INFO_BEGIN"), more = atom("_NET_STARTUP_INFO");
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  }
+  void send_to_root(xcb_client_message_event_t& e, uint32_t mask) const {
+    e.response_type = XCB_CLIENT_MESSAGE;
+    xcb_send_event(c, false, root, mask, reinterpret_cast<const char*>(&e));
+  }
+};
+
+// Ends the launcher's startup notification (its busy cursor) for the X11 startup id ID: the
+// "remove" message of the startup-notification protocol, sent to the root window in pieces of
+// 20 bytes.
+void end_startup_notification(const x11_link& x, const QString& id) {
+  QByteArray message = "remove: ID=";
+  for (const char ch : id.toUtf8()) {
+    if (ch == ' ' || ch == '"' || ch == '\\') message += '\\';
+    message += ch;
+  }
+  message += '\0';
+  const xcb_atom_t begin = x.atom("_NET_STARTUP_INFO_BEGIN"), more = x.atom("_NET_STARTUP_INFO");
   for (qsizetype at = 0; at < message.size(); at += 20) {
     xcb_client_message_event_t e = {};
-    e.response_type = XCB_CLIENT_MESSAGE;
     e.format = 8;
-    e.window = root;
+    e.window = x.root;
     e.type = at == 0 ? begin : more;
     std::memcpy(e.data.data8, message.constData() + at, std::min<qsizetype>(20, message.size() - at));
-    xcb_send_event(c, false, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&e));
+    x.send_to_root(e, XCB_EVENT_MASK_PROPERTY_CHANGE);
   }
-  xcb_flush(c);
+}
+
+// Window managers that keep windows from stealing the focus (mutter, KWin) let a window take
+// it only for an activation at least as recent as the user's last input, and the toolkit
+// activates with the time of the last event the program saw. The launcher's startup id
+// carries the time of the click that started the second start ("..._TIME<n>"): the window
+// in front (a modal dialog, else the main window) is activated with that time.
+void activate_at_launch_time(const x11_link& x, const QString& id) {
+  const qsizetype at = id.lastIndexOf(QStringLiteral("_TIME"));
+  bool ok = false;
+  const uint time = at < 0 ? 0 : id.mid(at + 5).toUInt(&ok);
+  if (!ok) return;
+  QWindow* w = QGuiApplication::modalWindow();
+  for (QWindow* t : QGuiApplication::topLevelWindows())
+    if (w == nullptr && t->isVisible() && t->transientParent() == nullptr) w = t;
+  if (w == nullptr) return;
+  xcb_client_message_event_t e = {};
+  e.format = 32;
+  e.window = static_cast<xcb_window_t>(w->winId());
+  e.type = x.atom("_NET_ACTIVE_WINDOW");
+  e.data.data32[0] = 1;  // from an application
+  e.data.data32[1] = time;
+  x.send_to_root(e, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
 }
 
 }  // namespace
@@ -114,7 +148,11 @@ public:
     guarded([&] { raise(!token.isEmpty()); });
     // A token is good for one activation; one the window did not use must not linger.
     qunsetenv("XDG_ACTIVATION_TOKEN");
-    end_startup_notification(launch.startup_id);
+    if (const x11_link x = x11_link::open(); x.c != nullptr && !launch.startup_id.isEmpty()) {
+      activate_at_launch_time(x, launch.startup_id);
+      end_startup_notification(x, launch.startup_id);
+      xcb_flush(x.c);
+    }
   }
 
 private:

@@ -48,8 +48,9 @@ public:
   // Activate on the session bus or by SIGUSR1. While it runs, XDG_ACTIVATION_TOKEN holds the
   // token the other start handed over (its activation token, else its startup id, which on
   // Wayland is one too), so that the compositor lets the window take the focus (Qt's Wayland
-  // plugin uses it for the next activation). On X11 the launcher's startup notification for
-  // that start ends once the window is raised. Needs the application object.
+  // plugin uses it for the next activation). On X11 the window in front is activated with
+  // the time of the launch that the startup id carries, and the launcher's startup
+  // notification for that start ends. Needs the application object.
   void on_raise_request(raise_handler raise);
 
 private:
