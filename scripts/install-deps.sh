@@ -43,7 +43,8 @@ test_tools=(
   weston at-spi2-core python3-pyatspi
   # the desktops people use: KDE's compositor with its window decoration, GNOME's shell, the
   # real desktop portal with its GTK backend, and the media-player client people type
-  kwin-wayland kwin-style-breeze gnome-shell xdg-desktop-portal xdg-desktop-portal-gtk playerctl
+  kwin-wayland kwin-style-breeze gnome-shell xwayland xdg-desktop-portal xdg-desktop-portal-gtk
+  playerctl libglib2.0-bin
   # checks of the installed files
   desktop-file-utils appstream man-db groff-base
   lintian   # what a distribution's checker says of the .deb
