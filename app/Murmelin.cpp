@@ -104,8 +104,9 @@ int main(int argc, char** argv) {
   };
   auto mpris = std::make_unique<mpris_player>(std::move(media));
   auto no_sleep = std::make_unique<sleep_inhibitor>();
-  form1->add_play_state_listener([m = mpris.get(), s = no_sleep.get()](bool playing, double level) {
-    m->set_level(level);
+  form1->add_play_state_listener([m = mpris.get(), s = no_sleep.get()](bool playing, double level,
+                                                                        const QString& stop_time) {
+    m->set_level(level, stop_time);
     m->set_playing(playing);
     s->set_active(playing);
   });

@@ -9,7 +9,9 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
+#include <QLocale>
 #include <QPalette>
+#include <QTime>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -49,6 +51,12 @@ constexpr const char* text_stopped = "Press play to play pink noise";
 constexpr const char* text_playing = "Playing pink noise";
 constexpr const char* text_overload = "Overload, reduce level!";
 constexpr const char* settings_file_id = "MurmelinSettings";
+constexpr const char* window_caption = "Murmelin";
+// The longest time "Stop after" takes from the settings file: a day.
+constexpr int32_t max_stop_after = 1440;
+// A timed playback stops this long after the last of its fade-out was handed to the player,
+// so that what the sound server still holds (about 2 s) plays out before the device goes.
+constexpr int32_t stop_tail_ms = 2500;
 
 // Empties the store when a settings method ends, also when it ends by an error.
 class store_emptier {
@@ -283,7 +291,7 @@ void TForm1::add_play_state_listener(play_state_listener listener) {
 
 void TForm1::notify_play_state() noexcept {
   for (const play_state_listener& listener : flisteners) {
-    guarded([&] { listener(fplaying, noiselevel); });
+    guarded([&] { listener(fplaying, noiselevel, fstop_time); });
   }
 }
 
@@ -298,6 +306,8 @@ void TForm1::set_playing(bool v) {
     MPCPlay1->set_nChans(2);
     MPCPlay1->set_sfTot(checked_mul(MPCPlay1->nChans(), fs));
     pinknoise.start_onset(fs);
+    pinknoise.start_fade(fs, stopafter);
+    fstop_frame = stopafter > 0 ? pinknoise.noisefadeend + int64_t{fs} * stop_tail_ms / 1000 : 0;
     // The first blocks are filled inside Run, so an overload may already have stopped
     // playback when it returns. A start that fails leaves the stopped display, so the next
     // press plays again.
@@ -308,6 +318,11 @@ void TForm1::set_playing(bool v) {
       throw;
     }
     if (fplaying) {
+      if (fstop_frame > 0) {
+        fstop_time = QLocale().toString(QTime::currentTime().addSecs(int64_t{stopafter} * 60),
+                                        QLocale::ShortFormat);
+        setWindowTitle(QStringLiteral("%1 \u2013 until %2").arg(QLatin1String(window_caption), fstop_time));
+      }
       set_label_text(QString::fromLatin1(text_playing));
       set_ImageIndex(Playaction, ImageList1, 1);
       Playaction->setChecked(true);
@@ -336,6 +351,9 @@ void TForm1::stop_quietly() noexcept {
 
 void TForm1::show_stopped() {
   fplaying = false;
+  fstop_frame = 0;
+  fstop_time.clear();
+  setWindowTitle(QString::fromLatin1(window_caption));
   set_label_text(QString::fromLatin1(text_stopped));
   set_ImageIndex(Playaction, ImageList1, 0);
   Playaction->setChecked(false);
@@ -359,6 +377,9 @@ void TForm1::MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& /*last*/) {
     set_label_text(QString::fromLatin1(text_overload));
     QMetaObject::invokeMethod(
         this, [this] { guarded([this] { show_settings_dialog(); }); }, Qt::QueuedConnection);
+  } else if (fstop_frame > 0 && pinknoise.noisefadecount >= fstop_frame) {
+    // The time is up and the fade has played out: stopped as by "Play".
+    set_playing(false);
   }
 }
 
@@ -436,6 +457,7 @@ void TForm1::save_settings(const QString& fname) {
   store.writebool("Noise", "PlayRight", noiseplayright);
   store.writebool("Noise", "SoftOnset", softnoiseonset);
   store.writestring("General", "Soundcard", to_8bit(selected_device_name()));
+  store.writeinteger("Noise", "StopAfter", stopafter);
   store.save_file(to_8bit(fname.isEmpty() ? settings_file_name() : fname));
 }
 
@@ -492,6 +514,9 @@ void TForm1::load_settings(const QString& fname) {
     const QString device = from_8bit(
         store.readstring("General", "Soundcard", to_8bit(selected_device_name())));
     MPCPlay1->set_DeviceID(find_device(device));
+    // Any time up to a day, also one the dialog does not offer; anything else is never.
+    const int32_t minutes = store.readinteger("Noise", "StopAfter", 0);
+    stopafter = minutes >= 1 && minutes <= max_stop_after ? minutes : 0;
   } else if (QFileInfo::exists(name)) {
     message_box(QFileInfo(name).absoluteFilePath() +
                     QStringLiteral("\n does not contain options for Murmelin"),

@@ -46,15 +46,20 @@ public:
   bool softnoiseonset = false;
   bool noiseplayleft = false;
   bool noiseplayright = false;
+  // Minutes of playback after which the noise fades out and playback stops; 0: never.
+  int32_t stopafter = 0;
 
   // The play control. Assigning runs it, also when the value does not change.
   bool playing() const { return fplaying; }
   void set_playing(bool v);
 
-  // Listeners told the play state and the level after every run of the play control (whatever
-  // ran it: the button, an overload, an error, a media key, the settings dialog) and after the
-  // options were read or changed. Listeners must not raise; what they raise is reported.
-  using play_state_listener = std::function<void(bool playing, double level_db)>;
+  // Listeners told the play state, the level and the clock time at which a timed playback
+  // stops (in the user's locale; empty without a timer) after every run of the play control
+  // (whatever ran it: the button, an overload, an error, the timer, a media key, the settings
+  // dialog) and after the options were read or changed. Listeners must not raise; what they
+  // raise is reported.
+  using play_state_listener =
+      std::function<void(bool playing, double level_db, const QString& stop_time)>;
   void add_play_state_listener(play_state_listener listener);
   void notify_play_state() noexcept;
 
@@ -63,7 +68,8 @@ public:
   void PlayactionExecute(QObject* Sender);
   void settingsactionExecute(QObject* Sender);
   // The player's refill callback: fills the block with pink noise and, when it overloaded,
-  // stops playback, says so and opens the settings dialog.
+  // stops playback, says so and opens the settings dialog. A timed playback stops once its
+  // fade-out has played out.
   void MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& last);
 
   // Writes the options, the selected device's name and, for an empty fname, the places of
@@ -141,6 +147,10 @@ private:
   // settings file held, written back unchanged: "Section/Key" -> value.
   std::map<std::string, int32_t> fforeign_places;
   bool fplaying = false;
+  // A timed playback: the frame count at which playback stops (0: no timer), and the clock
+  // time at which it does, as the window title and the listeners show it.
+  int64_t fstop_frame = 0;
+  QString fstop_time;
   std::vector<play_state_listener> flisteners;
   bool activated = false;
   bool ffit_posted = false;

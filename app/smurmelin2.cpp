@@ -67,6 +67,15 @@ double str_to_float(const QString& text) {
 
 QString float_to_str(double value) { return number_locale().toString(value, 'g', 15); }
 
+QString stop_after_text(int32_t minutes) {
+  if (minutes == 0) return QStringLiteral("Never");
+  const bool listed = std::find(std::begin(stop_after_choices), std::end(stop_after_choices),
+                                minutes) != std::end(stop_after_choices);
+  if (!listed || minutes < 60) return QStringLiteral("%1 min").arg(minutes);
+  const QString hours = QStringLiteral("%1 h").arg(minutes / 60);
+  return minutes % 60 == 0 ? hours : hours + QStringLiteral(" %1 min").arg(minutes % 60);
+}
+
 TForm2::TForm2(TForm1& main, QWidget* parent)
     : QDialog(parent), ui(new Ui::TForm2), fmain(main) {
   ui->setupUi(this);
@@ -82,6 +91,8 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
   softonsetcheck = ui->softonsetcheck;
   Label3 = ui->Label3;
   soundcardcombo = ui->soundcardcombo;
+  Label4 = ui->Label4;
+  stopaftercombo = ui->stopaftercombo;
   Button3 = ui->Button3;
 
   // A dialog of fixed size (it grows only to fit its texts) with system menu, minimise and
@@ -94,7 +105,7 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
   fdescribed_size = size();
   fplaces = described_places({Label1, leveledit, Label2, fsedit, Button1, Button2, GroupBox1,
                               leftcheck, rightcheck, softonsetcheck, Label3, soundcardcombo,
-                              Button3});
+                              Label4, stopaftercombo, Button3});
   for (const described_place& p : fplaces) p.control->installEventFilter(this);
 
   connect(Button1, &QPushButton::clicked, this,
@@ -157,6 +168,16 @@ void TForm2::FormShow(QObject* /*Sender*/) {
     soundcardcombo->setCurrentIndex(-1);
     soundcardcombo->clearEditText();
   }
+  // The choices, and a time from the settings file that is not one of them in its place.
+  stopaftercombo->clear();
+  for (const int32_t minutes : stop_after_choices) {
+    if (fmain.stopafter > 0 && fmain.stopafter < minutes && stopaftercombo->findData(fmain.stopafter) < 0)
+      stopaftercombo->addItem(stop_after_text(fmain.stopafter), fmain.stopafter);
+    stopaftercombo->addItem(stop_after_text(minutes), minutes);
+  }
+  if (stopaftercombo->findData(fmain.stopafter) < 0)
+    stopaftercombo->addItem(stop_after_text(fmain.stopafter), fmain.stopafter);
+  stopaftercombo->setCurrentIndex(stopaftercombo->findData(fmain.stopafter));
   leveledit->setFocus(Qt::OtherFocusReason);
 }
 
@@ -174,6 +195,7 @@ void TForm2::Button1Click(QObject* /*Sender*/) {
   fmain.noiseplayright = rightcheck->isChecked();
   fmain.softnoiseonset = softonsetcheck->isChecked();
   fmain.MPCPlay1->set_DeviceID(checked_sub(selected_entry(), 1));
+  fmain.stopafter = stopaftercombo->currentData().toInt();
   fmain.save_settings(QString());
   fmain.notify_play_state();
   accept();

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The settings dialog: edits the main window's five noise options and its player's output
-// device. It keeps no values of its own: every show loads the controls from the main window,
+// The settings dialog: edits the main window's five noise options, its player's output
+// device and the time after which playback stops. It keeps no values of its own: every show loads the controls from the main window,
 // "&Ok" stores them back and saves the settings file.
 #pragma once
 
@@ -42,6 +42,12 @@ double str_to_float(const QString& text);
 // General decimal text: at most 15 significant digits, the locale's decimal separator.
 QString float_to_str(double value);
 
+// The times "Stop after" offers, in minutes; 0 is "Never".
+inline constexpr int32_t stop_after_choices[] = {0, 15, 30, 45, 60, 90, 120, 180, 240, 360, 480};
+// A time as the drop-down shows it: "Never", "45 min", "1 h", "1 h 30 min"; a time that is not
+// one of the choices as "N min".
+QString stop_after_text(int32_t minutes);
+
 class TForm2 : public QDialog {
   Q_OBJECT
 public:
@@ -77,6 +83,8 @@ public:
   QCheckBox* softonsetcheck = nullptr;
   QLabel* Label3 = nullptr;
   QComboBox* soundcardcombo = nullptr;
+  QLabel* Label4 = nullptr;
+  QComboBox* stopaftercombo = nullptr;
   QPushButton* Button3 = nullptr;
 
 protected:

@@ -45,7 +45,7 @@ public:
   ~mpris_object() override;
 
   void set_playing(bool playing);
-  void set_level(double level_db);
+  void set_level(double level_db, const QString& stop_time);
   bool playing() const { return fplaying; }
   bool on_bus() const { return fexported; }
   QDBusConnection& bus() { return fbus; }
@@ -72,6 +72,7 @@ private:
   QStringList frequested_names;
   bool fplaying = false;
   double flevel = NAN;
+  QString fstop_time;
 };
 
 namespace {
@@ -240,10 +241,11 @@ void mpris_object::set_playing(bool playing) {
   properties_changed({{QStringLiteral("PlaybackStatus"), playback_status()}});
 }
 
-void mpris_object::set_level(double level_db) {
+void mpris_object::set_level(double level_db, const QString& stop_time) {
   const bool same = std::isfinite(level_db) ? level_db == flevel : !std::isfinite(flevel);
-  if (same) return;
+  if (same && stop_time == fstop_time) return;
   flevel = std::isfinite(level_db) ? level_db : NAN;
+  fstop_time = stop_time;
   properties_changed({{QStringLiteral("Metadata"), metadata()}});
 }
 
@@ -254,8 +256,9 @@ QVariantMap mpris_object::metadata() const {
   if (std::isfinite(flevel)) {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    m.insert(QStringLiteral("xesam:comment"),
-             QStringList{locale.toString(flevel, 'f', 1) + QStringLiteral(" dB")});
+    QString comment = locale.toString(flevel, 'f', 1) + QStringLiteral(" dB");
+    if (!fstop_time.isEmpty()) comment += QStringLiteral(", until ") + fstop_time;
+    m.insert(QStringLiteral("xesam:comment"), QStringList{comment});
     m.insert(QStringLiteral("murmelin:level"), flevel);
   }
   return m;
@@ -276,7 +279,9 @@ mpris_player::mpris_player(mpris_callbacks callbacks)
 mpris_player::~mpris_player() = default;
 
 void mpris_player::set_playing(bool playing) { fobject->set_playing(playing); }
-void mpris_player::set_level(double level_db) { fobject->set_level(level_db); }
+void mpris_player::set_level(double level_db, const QString& stop_time) {
+  fobject->set_level(level_db, stop_time);
+}
 bool mpris_player::playing() const { return fobject->playing(); }
 bool mpris_player::on_bus() const { return fobject->on_bus(); }
 

@@ -11,11 +11,14 @@
 // The noise is one endless "track": PlaybackStatus is "Playing" or "Stopped" (never
 // "Paused": the noise has no pause, so Pause stops it), there is no seeking, no next or
 // previous and no track list. The metadata holds the track id, the title "Pink noise" and the
-// level: as text in xesam:comment ("-10.0 dB") and as a number in dB in murmelin:level.
+// level: as text in xesam:comment ("-10.0 dB", "-10.0 dB, until 23:45" while a timer runs)
+// and as a number in dB in murmelin:level.
 // Volume, Rate and Position are read-only (1.0, 1.0, 0); OpenUri answers NotSupported.
 //
 // Only the UI thread may use it; it needs a QCoreApplication.
 #pragma once
+
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -52,9 +55,10 @@ public:
   // The play state, whatever changed it (the button, an overload, an error, a dialog).
   // Listeners get PropertiesChanged when it differs from the last state reported.
   void set_playing(bool playing);
-  // The noise level in dB, shown in the metadata. A value that is not finite removes the
-  // level from the metadata.
-  void set_level(double level_db);
+  // The noise level in dB and the clock time at which a timed playback stops (empty: no
+  // timer), shown in the metadata. A level that is not finite removes the level from the
+  // metadata.
+  void set_level(double level_db, const QString& stop_time = QString());
 
   bool playing() const;
   // True when the player object is exported on the session bus.

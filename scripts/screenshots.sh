@@ -29,7 +29,7 @@ out=$(cd "$out" && pwd)
 
 # Client coordinates: "Settings..." in the main window, "Cancel" in the settings dialog.
 SETTINGS_X=87 SETTINGS_Y=18
-CANCEL_X=145 CANCEL_Y=167
+CANCEL_X=145 CANCEL_Y=194
 
 # frame_of WINDOW: the window manager's frame around WINDOW (the child of the root window
 # that holds it), so that the picture shows the window as on a desktop.

@@ -5,7 +5,10 @@
 # It measures; it asserts nothing, except in --soak mode.
 #
 #   bench/app/bench_app.sh [--app BINARY] [--tools DIR] [--runs N] [--rounds R] [--seconds S]
-#   bench/app/bench_app.sh --soak [MINUTES] [--app BINARY] [--tools DIR]
+#                          [--stop-after MINUTES]
+#   bench/app/bench_app.sh --soak [MINUTES] [--app BINARY] [--tools DIR] [--stop-after MINUTES]
+#
+# --stop-after: the program plays with "Stop after" set to MINUTES (its timer running).
 #
 # The program alone, on PulseAudio:
 #   start to mapped   time from starting the process to its main window being mapped,
@@ -36,6 +39,7 @@ runs=5
 rounds=3
 seconds=30
 soak=0
+stop_after=0
 rig_args=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -45,6 +49,7 @@ while [ $# -gt 0 ]; do
     --soak)
       soak=10; shift
       if [[ ${1:-} =~ ^[0-9]+$ ]]; then soak=$1; shift; fi ;;
+    --stop-after) stop_after=$2; shift 2 ;;
     --app|--tools) rig_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
@@ -61,6 +66,12 @@ PLAY_X=29 PLAY_Y=18
 rig_init bench
 rig_start_xvfb
 rig_start_pulse
+if [ "$stop_after" != 0 ]; then
+  settings_file="$XDG_CONFIG_HOME/BriskoData/Murmelin/0.1/MurmelinSettings.qobfile"
+  mkdir -p "$(dirname "$settings_file")"
+  "$RIG_TOOLS/murmelin_e2e_settings" setint "$settings_file" Noise StopAfter "$stop_after" \
+    || { echo "--stop-after takes minutes from 1 to 1440" >&2; exit 2; }
+fi
 
 # snapshot PID...: one line per thread of the processes: tid, CPU in nanoseconds (the
 # scheduler's own account), voluntary context switches (the thread went to sleep and was woken

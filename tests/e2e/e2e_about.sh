@@ -13,7 +13,7 @@ rig_parse_args "$@"
 rig_require_commands Xvfb xdotool xwd python3 pulseaudio pactl
 
 SETTINGS_X=87 SETTINGS_Y=18   # "Settings..." in the main window's toolbar
-ABOUT_X=229 ABOUT_Y=166       # "..." in the settings dialog
+ABOUT_X=229 ABOUT_Y=193       # "..." in the settings dialog
 SCREEN_W=1024 SCREEN_H=768    # the rig's Xvfb screen
 PICTURE="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/resources/corvel.dib"
 [ -r "$PICTURE" ] || { echo "missing $PICTURE" >&2; exit 2; }

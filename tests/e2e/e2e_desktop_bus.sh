@@ -37,8 +37,8 @@ done
 PLAY_X=29 PLAY_Y=18            # "Play", main window client coordinates
 SETTINGS_X=87 SETTINGS_Y=18    # "Settings..."
 LEVEL_X=184 LEVEL_Y=38         # settings dialog client coordinates
-OK_X=53 OK_Y=167
-CANCEL_X=145 CANCEL_Y=167
+OK_X=53 OK_Y=194
+CANCEL_X=145 CANCEL_Y=194
 DEFAULT_RMS=3200               # RMS of each channel at the default level of -10 dB
 
 rig_init desktop-bus

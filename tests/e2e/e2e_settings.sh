@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The settings dialog and the settings file with the real program, on a private sound server
 # with two outputs. First run: "Settings..." sets level -20 dB, 48000 Hz, the right channel
-# only and the second output, the windows are moved, "&Ok" writes the file with its twelve
+# only and the second output, the windows are moved, "&Ok" writes the file with its
 # rows in order. Second run: both windows come back at their places, and "Play" plays on the
 # second output only, at 48000 Hz, with the left channel silent and the right channel 10 dB
 # below the default level. Third run, with a settings file of another program holding a main
@@ -26,8 +26,8 @@ LEVEL_X=184 LEVEL_Y=38         # settings dialog client coordinates
 RATE_X=184 RATE_Y=85
 LEFT_X=24 LEFT_Y=33
 COMBO_X=110 COMBO_Y=137
-OK_X=53 OK_Y=167
-CANCEL_X=145 CANCEL_Y=167
+OK_X=53 OK_Y=194
+CANCEL_X=145 CANCEL_Y=194
 SECOND_SINK=secondsink
 SECOND_RATE=48000
 PLAY_SECONDS=8
@@ -140,7 +140,8 @@ Noise Level 12 -20
 Noise PlayLeft 10 false
 Noise PlayRight 10 true
 Noise SoftOnset 10 true
-General Soundcard 13 "Second_Sink"'
+General Soundcard 13 "Second_Sink"
+Noise StopAfter 11 0'
 got=$(awk 'NR == 1 {print; next} $2 == "Height" || $2 == "Width" {print $1, $2, $3; next} {print}' "$RIG_REC/dump.txt")
 [ "$got" = "$expected" ] || rig_fail "the settings file does not hold the expected rows in order"
 quit_app

@@ -7,7 +7,8 @@
 //       Writes a settings file of another program (id FILEID) that holds a main window place
 //       and options under the program's own section and key names.
 //   murmelin_e2e_settings setint FILE SECTION KEY VALUE
-//       Sets one integer row of a settings file and keeps the file's other rows and its id.
+//       Sets one integer row of a settings file and keeps the file's other rows and its id;
+//       makes the program's settings file where there is none.
 //   murmelin_e2e_settings levels FILE FROM TO
 //       Over frames [FROM, TO) of a raw s16le stereo recording: the RMS of the left and of the
 //       right channel, the RMS of the right channel's first difference (a steady measure of
@@ -108,6 +109,7 @@ int setint(const std::string& file, const std::string& section, const std::strin
   store.set_ProgId(&ident);
   store.set_FileVersion("0.0");
   store.open_file(file);
+  if (store.FileId().empty()) store.set_FileId("MurmelinSettings");  // a new file
   store.writeinteger(section, key, static_cast<int32_t>(value));
   store.save_file(file);
   return 0;

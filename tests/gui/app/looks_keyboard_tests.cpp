@@ -179,7 +179,7 @@ void verify_no_overlap(const QList<QWidget*>& controls) {
 QList<QWidget*> dialog_controls(TForm2& d) {
   return {d.Label1,    d.leveledit,      d.Label2, d.fsedit,         d.Button1,
           d.Button2,   d.GroupBox1,      d.leftcheck, d.rightcheck, d.softonsetcheck,
-          d.Label3,    d.soundcardcombo, d.Button3};
+          d.Label3,    d.soundcardcombo, d.Label4, d.stopaftercombo, d.Button3};
 }
 
 }  // namespace
@@ -345,7 +345,7 @@ private slots:
     std::vector<QRect> described;
     for (QWidget* w : dialog_controls(*dialog)) described.push_back(w->geometry());
     dialog->show();
-    QCOMPARE(dialog->size(), QSize(251, 187));
+    QCOMPARE(dialog->size(), QSize(251, 214));
     const QList<QWidget*> controls = dialog_controls(*dialog);
     for (int i = 0; i < controls.size(); ++i) {
       QCOMPARE(controls[i]->pos(), described[i].topLeft());
@@ -546,7 +546,8 @@ private slots:
     show_active(dialog);
     const std::vector<QWidget*> order = {dialog->leveledit,      dialog->fsedit,     dialog->Button1,
                                          dialog->Button2,        dialog->leftcheck,  dialog->rightcheck,
-                                         dialog->softonsetcheck, dialog->soundcardcombo, dialog->Button3};
+                                         dialog->softonsetcheck, dialog->soundcardcombo,
+                                         dialog->stopaftercombo, dialog->Button3};
     const auto focused = [this]() -> QWidget* {
       QWidget* f = QApplication::focusWidget();
       // The editable combo box's text field stands for the box.

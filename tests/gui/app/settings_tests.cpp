@@ -64,6 +64,7 @@ const std::vector<row> all_rows = {
     {"Soundcard", "fs", tag_integer},       {"Noise", "Level", tag_float},
     {"Noise", "PlayLeft", tag_bool},        {"Noise", "PlayRight", tag_bool},
     {"Noise", "SoftOnset", tag_bool},       {"General", "Soundcard", tag_string},
+    {"Noise", "StopAfter", tag_integer},
 };
 
 std::vector<row> rows_from(std::size_t first, std::size_t count = 100) {
@@ -485,7 +486,7 @@ private slots:
 
   void dialog_layout() {
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
-    QCOMPARE(dialog->size(), QSize(251, 187));
+    QCOMPARE(dialog->size(), QSize(251, 214));
     QCOMPARE(dialog->font().pointSize(), 8);
     const bool has_tahoma = QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
     QCOMPARE(dialog->font().family(), has_tahoma ? QStringLiteral("Tahoma") : desktop_sans_family());
@@ -508,15 +509,17 @@ private slots:
         {dialog->leveledit, {124, 28, 121, 21}, ""},
         {dialog->Label2, {128, 56, 80, 13}, "Sample rate [Hz]"},
         {dialog->fsedit, {124, 75, 121, 21}, ""},
-        {dialog->Button1, {16, 155, 75, 25}, "&Ok"},
-        {dialog->Button2, {108, 155, 75, 25}, "&Cancel"},
+        {dialog->Button1, {16, 182, 75, 25}, "&Ok"},
+        {dialog->Button2, {108, 182, 75, 25}, "&Cancel"},
         {dialog->GroupBox1, {8, 8, 105, 68}, "Channels"},
         {dialog->leftcheck, {8, 17, 61, 17}, "Left"},
         {dialog->rightcheck, {8, 40, 65, 17}, "Right"},
         {dialog->softonsetcheck, {16, 82, 97, 17}, "Soft onset"},
         {dialog->Label3, {16, 108, 51, 13}, "Soundcard"},
         {dialog->soundcardcombo, {10, 127, 233, 21}, ""},
-        {dialog->Button3, {216, 154, 27, 25}, "..."},
+        {dialog->Label4, {16, 158, 68, 13}, "&Stop after"},
+        {dialog->stopaftercombo, {92, 154, 153, 21}, ""},
+        {dialog->Button3, {216, 181, 27, 25}, "..."},
     };
     for (const control& c : controls) {
       QVERIFY(c.w != nullptr);
@@ -624,6 +627,41 @@ private slots:
     QVERIFY(!dialog->isVisible());
     QCOMPARE(form->fs, 44100);
     QCOMPARE(form->MPCPlay1->DeviceID(), -1);
+  }
+
+  void stop_after_comes_from_and_goes_to_the_file() {
+    // Any time up to a day comes back, one that is no choice as "N min" in its place in the
+    // list; anything else is never.
+    const QStringList choices = {"Never", "15 min", "30 min",  "45 min", "1 h", "1 h 30 min",
+                                 "2 h",   "3 h",    "4 h",     "6 h",    "8 h"};
+    struct stored_time {
+      int32_t minutes, kept;
+      int at;  // where its entry stands
+    };
+    for (const stored_time t : {stored_time{100, 100, 6}, {1440, 1440, 11}, {1, 1, 1}, {30, 30, 2},
+                                {1441, 0, 0}, {-30, 0, 0}}) {
+      write_file(settings_file(), "MurmelinSettings",
+                 [&](TQOBFile& s) { s.writeinteger("Noise", "StopAfter", t.minutes); });
+      restart();
+      QCOMPARE(form->stopafter, t.kept);
+      show_dialog();
+      QStringList shown = choices;
+      if (shown.size() + 1 == dialog->stopaftercombo->count()) shown.insert(t.at, QStringLiteral("%1 min").arg(t.kept));
+      QStringList entries;
+      for (int i = 0; i < dialog->stopaftercombo->count(); ++i) entries << dialog->stopaftercombo->itemText(i);
+      QCOMPARE(entries, shown);
+      QCOMPARE(dialog->stopaftercombo->currentIndex(), t.at);
+      dialog->reject();
+    }
+    // Chosen and confirmed: in the file, after the rows that were there before, and in force.
+    show_dialog();
+    dialog->stopaftercombo->setCurrentIndex(5);
+    ok();
+    QCOMPARE(form->stopafter, 90);
+    QCOMPARE(saved().rows, all_rows);
+    TQOBFile store;
+    read_back(settings_file(), store);
+    QCOMPARE(store.readinteger("Noise", "StopAfter", -1), 90);
   }
 
   void settings_action_runs_the_dialog() {
