@@ -20,7 +20,7 @@ rig_require_commands gnome-shell Xwayland xdotool xmessage playerctl gdbus dbus-
 for f in "$RIG_APP" "$RIG_TOOLS/murmelin_e2e_fake_portal"; do
   [ -x "$f" ] || { echo "missing $f (build the release preset first)" >&2; exit 2; }
 done
-PLAY_X=29 PLAY_Y=18 SETTINGS_X=87 SETTINGS_Y=18 OK_X=53 OK_Y=167
+PLAY_X=29 PLAY_Y=18 SETTINGS_X=87 SETTINGS_Y=18 OK_X=53 OK_Y=194
 rig_init gnome
 unset QT_QPA_PLATFORM
 export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland GSETTINGS_BACKEND=keyfile
