@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window_place.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMargins>
 #include <QPointer>
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 #include "checked_int.h"
@@ -45,66 +50,154 @@ screen_rect desktop_rect() {
   return screen_rect{all.left(), all.top(), all.width(), all.height()};
 }
 
-// A window's frame is known only once the window system has framed it; before that the frame
-// adds nothing to the client area.
-int32_t window_top(const QWidget& w) { return w.frameGeometry().top(); }
-int32_t window_left(const QWidget& w) { return w.frameGeometry().left(); }
-int32_t window_height(const QWidget& w) { return w.frameGeometry().height(); }
-int32_t window_width(const QWidget& w) { return w.frameGeometry().width(); }
-
 namespace {
 
-bool frame_known(const QWidget& w) { return w.frameGeometry() != w.geometry(); }
+bool on_x11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
-// Moves the frame's top-left corner to P: with the frame known, or before the window is
-// created, QWidget::move takes P as the frame's place.
-void move_frame_to(QWidget& w, QPoint p) { w.move(p); }
+xcb_connection_t* x11_connection() {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  return x11 != nullptr ? x11->connection() : nullptr;
+}
 
-// An outer size asked for before the window manager framed the window: the client area got the
-// whole size; once the frame is known it gives the frame's share back, once. Without a window
-// manager no frame comes and nothing changes.
-class outer_size_keeper : public QObject {
- public:
-  outer_size_keeper(QWidget& w, QSize outer) : QObject(&w), window(&w), outer(outer) {
-    w.installEventFilter(this);
+xcb_atom_t frame_extents_atom(xcb_connection_t* c) {
+  static const xcb_atom_t atom = [c] {
+    static constexpr char name[] = "_NET_FRAME_EXTENTS";
+    xcb_intern_atom_reply_t* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, false, sizeof name - 1, name), nullptr);
+    const xcb_atom_t a = r != nullptr ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+  }();
+  return atom;
+}
+
+// On X11 the frame is known once the window manager has published it in the window's
+// _NET_FRAME_EXTENTS. What the toolkit reports before that is guessed from the window tree,
+// which the window manager may still be building: KWin reparents the window into a 1 x 1 frame
+// first, whose "margins" are negative, and the client's place in it is not its place on the
+// screen.
+std::optional<QMargins> x11_frame_extents(const QWidget& w) {
+  QWindow* window = w.windowHandle();
+  xcb_connection_t* c = x11_connection();
+  if (window == nullptr || window->handle() == nullptr || c == nullptr) return std::nullopt;
+  const xcb_atom_t atom = frame_extents_atom(c);
+  if (atom == XCB_ATOM_NONE) return std::nullopt;
+  xcb_get_property_reply_t* r = xcb_get_property_reply(
+      c, xcb_get_property(c, false, xcb_window_t(window->winId()), atom, XCB_ATOM_CARDINAL, 0, 4),
+      nullptr);
+  std::optional<QMargins> extents;
+  if (r != nullptr && r->type == XCB_ATOM_CARDINAL && r->format == 32 &&
+      xcb_get_property_value_length(r) == 4 * sizeof(uint32_t)) {
+    // Left, right, top, bottom, in the X server's pixels.
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r));
+    const auto px = [dpr = window->devicePixelRatio()](uint32_t n) {
+      return qRound(std::min<uint32_t>(n, QWIDGETSIZE_MAX) / dpr);
+    };
+    extents = QMargins(px(v[0]), px(v[2]), px(v[1]), px(v[3]));
   }
-  static void want(QWidget& w, QSize outer) {
+  std::free(r);
+  return extents;
+}
+
+// The frame around the client area, when known. Elsewhere than on X11 the toolkit knows it once
+// it differs from the client area (on Wayland it draws the frame itself).
+std::optional<QMargins> known_frame(const QWidget& w) {
+  if (on_x11()) return x11_frame_extents(w);
+  const QRect f = w.frameGeometry(), g = w.geometry();
+  if (f == g) return std::nullopt;
+  return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(),
+                  f.bottom() - g.bottom());
+}
+
+screen_rect outer_rect(const QWidget& w) {
+  const QRect r = w.geometry().marginsAdded(known_frame(w).value_or(QMargins()));
+  return screen_rect{r.left(), r.top(), r.width(), r.height()};
+}
+
+// Moves the frame's top-left corner to P. Before the window is created QWidget::move takes P as
+// the frame's place; after, the client area goes where the known frame puts it (with no frame
+// known, to P itself).
+void move_frame_to(QWidget& w, QPoint p) {
+  if (!on_x11() || !w.testAttribute(Qt::WA_WState_Created)) {
+    w.move(p);
+    return;
+  }
+  const QMargins frame = known_frame(w).value_or(QMargins());
+  w.setGeometry(QRect(p + QPoint(frame.left(), frame.top()), w.size()));
+}
+
+// An outer place asked for before the window manager framed the window: the client area took
+// the whole size. Once the frame is known, in one step, the frame gets its share of the size
+// and its corner goes back to the place asked for (a resize alone would send the window
+// system the client's place as the toolkit last heard it, which may be one the window manager
+// had it at only while framing it). Without a window manager no frame comes and nothing
+// changes.
+class frame_keeper : public QObject, public QAbstractNativeEventFilter {
+ public:
+  static void want(QWidget& w, const screen_rect& outer) {
     for (QObject* child : w.children()) {
-      if (auto* keeper = dynamic_cast<outer_size_keeper*>(child)) {
+      if (auto* keeper = dynamic_cast<frame_keeper*>(child)) {
         keeper->outer = outer;
         return;
       }
     }
-    new outer_size_keeper(w, outer);
+    new frame_keeper(w, outer);
+  }
+  ~frame_keeper() override {
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeNativeEventFilter(this);
   }
 
  protected:
+  // X11: the window manager publishes the frame's extents as a property of the window.
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t" || !window || window->windowHandle() == nullptr ||
+        window->windowHandle()->handle() == nullptr) {
+      return false;
+    }
+    const auto* e = static_cast<const xcb_generic_event_t*>(message);
+    if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+    const auto* p = static_cast<const xcb_property_notify_event_t*>(message);
+    if (p->window == xcb_window_t(window->windowHandle()->winId()) &&
+        p->atom == frame_extents_atom(x11_connection()) && p->state == XCB_PROPERTY_NEW_VALUE) {
+      QMetaObject::invokeMethod(this, &frame_keeper::apply, Qt::QueuedConnection);
+    }
+    return false;
+  }
+  // Elsewhere the frame becomes known with the first move, resize or paint after mapping (on
+  // Wayland the window never learns a place to move to).
   bool eventFilter(QObject* watched, QEvent* e) override {
-    // The frame becomes known with the first move, resize or paint after mapping (on Wayland
-    // the toolkit draws it itself, and the window never learns a place to move to).
     const auto t = e->type();
     if (watched == window && (t == QEvent::Move || t == QEvent::Resize || t == QEvent::Paint) &&
-        frame_known(*window)) {
-      const QSize frame = window->frameGeometry().size() - window->size();
+        known_frame(*window)) {
       window->removeEventFilter(this);
-      QMetaObject::invokeMethod(
-          window, [w = window, size = outer - frame] { if (w) w->resize(size); },
-          Qt::QueuedConnection);
-      deleteLater();
+      QMetaObject::invokeMethod(this, &frame_keeper::apply, Qt::QueuedConnection);
     }
     return false;
   }
 
  private:
-  QPointer<QWidget> window;
-  QSize outer;
-};
+  frame_keeper(QWidget& w, const screen_rect& outer) : QObject(&w), window(&w), outer(outer) {
+    if (on_x11()) {
+      QCoreApplication::instance()->installNativeEventFilter(this);
+    } else {
+      w.installEventFilter(this);
+    }
+  }
+  void apply() {
+    const std::optional<QMargins> frame = window ? known_frame(*window) : std::nullopt;
+    if (!frame) return;
+    const QRect wanted(outer.left, outer.top, outer.width, outer.height);
+    if (on_x11()) {
+      window->setGeometry(wanted.marginsRemoved(*frame));
+    } else {
+      window->resize(wanted.size().shrunkBy(*frame));
+    }
+    deleteLater();
+  }
 
-void resize_outer(QWidget& w, int32_t width, int32_t height) {
-  const QSize frame = w.frameGeometry().size() - w.size();
-  w.resize(QSize(width, height) - frame);
-  if (!frame_known(w) && !w.testAttribute(Qt::WA_Mapped)) outer_size_keeper::want(w, QSize(width, height));
-}
+  QPointer<QWidget> window;
+  screen_rect outer;
+};
 
 // A created X11 window that is not mapped yet: the window manager frames it only once it is
 // mapped, and QWidget::move alone would take the place for the client area, so the frame would
@@ -113,33 +206,16 @@ void resize_outer(QWidget& w, int32_t width, int32_t height) {
 // the window manager puts the frame's corner there. A later resize or move before mapping would
 // undo that, so the place is set last and in one step.
 bool frame_comes_later(const QWidget& w) {
-  return !frame_known(w) && !w.testAttribute(Qt::WA_Mapped) && w.windowHandle() != nullptr &&
-         w.windowHandle()->handle() != nullptr &&
-         QGuiApplication::platformName() == QLatin1String("xcb");
+  return on_x11() && !w.testAttribute(Qt::WA_Mapped) && w.windowHandle() != nullptr &&
+         w.windowHandle()->handle() != nullptr && !known_frame(w);
 }
 
 }  // namespace
 
-void set_window_top(QWidget& w, int32_t value) {
-  value = representable_coordinate(value);
-  if (value != window_top(w)) move_frame_to(w, QPoint(window_left(w), value));
-}
-
-void set_window_left(QWidget& w, int32_t value) {
-  value = representable_coordinate(value);
-  if (value != window_left(w)) move_frame_to(w, QPoint(value, window_top(w)));
-}
-
-// The outer size minus what the frame adds gives the client size that resize() takes.
-void set_window_height(QWidget& w, int32_t value) {
-  value = representable_size(value);
-  if (value != window_height(w)) resize_outer(w, window_width(w), value);
-}
-
-void set_window_width(QWidget& w, int32_t value) {
-  value = representable_size(value);
-  if (value != window_width(w)) resize_outer(w, value, window_height(w));
-}
+int32_t window_top(const QWidget& w) { return outer_rect(w).top; }
+int32_t window_left(const QWidget& w) { return outer_rect(w).left; }
+int32_t window_height(const QWidget& w) { return outer_rect(w).height; }
+int32_t window_width(const QWidget& w) { return outer_rect(w).width; }
 
 bool window_places_are_ours() {
   return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
@@ -151,20 +227,25 @@ void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size) {
   if (frame_comes_later(w)) {
     if (with_size) {
       w.resize(r.width, r.height);
-      outer_size_keeper::want(w, QSize(r.width, r.height));
+      frame_keeper::want(w, r);
     }
     w.move(r.left, r.top);
     w.windowHandle()->setFramePosition(QPoint(r.left, r.top));
     return;
   }
-  if (with_size) resize_outer(w, r.width, r.height);
+  if (with_size) {
+    const std::optional<QMargins> frame = known_frame(w);
+    w.resize(QSize(r.width, r.height).shrunkBy(frame.value_or(QMargins())));
+    if (!frame && !w.testAttribute(Qt::WA_Mapped)) frame_keeper::want(w, r);
+  }
   move_frame_to(w, QPoint(r.left, r.top));
 }
 
 screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window) {
   // First what the window can take: coordinates the toolkit can compute with, a size within
-  // the window's minimum and maximum (the frame's share counted as the window has it now).
-  const QSize frame = w.frameGeometry().size() - w.size();
+  // the window's minimum and maximum (the frame's share counted as far as it is known now).
+  const QMargins known = known_frame(w).value_or(QMargins());
+  const QSize frame(known.left() + known.right(), known.top() + known.bottom());
   const auto outer = [](int32_t v, int limit, int share) {
     return std::clamp<int64_t>(v, int64_t(limit) + share,
                                std::min<int64_t>(int64_t(QWIDGETSIZE_MAX), int64_t(INT32_MAX)));
@@ -183,7 +264,9 @@ screen_rect kept_on_work_area(const QWidget& w, const screen_rect& window) {
 }
 
 void keep_place_across_shows(QWidget& w) {
-  // Hidden and shown again, a window is mapped anew: its frame goes back where it was.
+  // Hidden and shown again, a window is mapped anew: its frame goes back where it was. The
+  // toolkit's own frame serves here, as the one it had the last time the window moved: once the
+  // window is hidden, the window manager may have taken its published frame away.
   class keeper : public QObject {
    public:
     explicit keeper(QWidget& w) : QObject(&w), window(w) { w.installEventFilter(this); }
@@ -191,10 +274,10 @@ void keep_place_across_shows(QWidget& w) {
    protected:
     bool eventFilter(QObject* watched, QEvent* e) override {
       if (watched != &window || e->spontaneous()) return false;
-      if (e->type() == QEvent::Hide && frame_known(window)) {
+      if (e->type() == QEvent::Hide && window.frameGeometry() != window.geometry()) {
         place = window.frameGeometry().topLeft();
       } else if (e->type() == QEvent::Show && place) {
-        move_frame_to(window, *place);
+        window.move(*place);
         place.reset();
       }
       return false;
@@ -205,14 +288,6 @@ void keep_place_across_shows(QWidget& w) {
     std::optional<QPoint> place;
   };
   new keeper(w);
-}
-
-void keep_on_desktop(QWidget* form) {
-  if (form == nullptr) return;
-  const screen_rect now{window_left(*form), window_top(*form), window_width(*form),
-                        window_height(*form)};
-  const screen_rect kept = kept_on_work_area(*form, now);
-  if (kept != now) set_outer_place(*form, kept, false);
 }
 
 }  // namespace murmelin

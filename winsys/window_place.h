@@ -31,33 +31,24 @@ screen_rect kept_on_desktop(screen_rect window, const screen_rect& desktop);
 screen_rect desktop_rect();
 
 // A top-level window's place as the settings file keeps it: the top-left corner of its frame
-// and its outer size, in screen pixels.
+// and its outer size, in screen pixels. The frame is the one the window manager gives the
+// window, counted once it is known: on X11 once the window manager has published it
+// (_NET_FRAME_EXTENTS), elsewhere once the toolkit has it (on Wayland the toolkit draws it).
+// Before that, and without a window manager (or with one that publishes no frame), the places
+// are the client area's.
 int32_t window_top(const QWidget& w);
 int32_t window_left(const QWidget& w);
 int32_t window_height(const QWidget& w);
 int32_t window_width(const QWidget& w);
-// Each setter changes only its own value and does nothing when the value is already there, so
-// a window that was never placed keeps being placed by the window system. The window's
-// minimum and maximum size still apply, and a coordinate beyond the largest window size that
-// the toolkit takes (QWIDGETSIZE_MAX) is brought to it, a negative size to 0.
-void set_window_top(QWidget& w, int32_t value);
-void set_window_left(QWidget& w, int32_t value);
-void set_window_height(QWidget& w, int32_t value);
-void set_window_width(QWidget& w, int32_t value);
 
-// The places are those of the frame the window manager gives the window. A place set before the
-// window is framed is taken as the frame's: the position at once, the size as soon as the
-// frame is known (the client area gives the frame its share once). Without a window manager
-// there is no frame, and the places are the client area's.
-
-// Moves the window so that enough of it lies on the desktop (kept_on_desktop over all
-// screens), and its top edge, where the title bar is, inside the desktop's work area. Given no
-// window, does nothing.
-void keep_on_desktop(QWidget* form);
-
-// Puts the window's frame at OUTER's place, and gives it OUTER's size too when WITH_SIZE.
+// Puts the window's frame at OUTER's place, and gives it OUTER's size too when WITH_SIZE; a
+// coordinate beyond what the toolkit takes (QWIDGETSIZE_MAX) is brought to it, a negative size
+// to 0, and the window's minimum and maximum size still apply. With the frame known, at once.
 // Before the window is framed the position holds at once (the window manager is told it is
-// the frame's), the size as soon as the frame is known.
+// the frame's); the size goes to the client area until the frame is known, and then, in one
+// step, the client area gets OUTER's size less the frame, and where places are the program's
+// (window_places_are_ours) its place inside OUTER. Nothing is ever computed from a frame that
+// is not known yet.
 void set_outer_place(QWidget& w, const screen_rect& outer, bool with_size);
 
 // WINDOW brought to what W can take (coordinates the toolkit computes with, a size within W's
