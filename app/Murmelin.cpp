@@ -18,9 +18,13 @@
 #include "sleep_inhibitor.h"
 #include "smurmelin1.h"
 #include "smurmelin2.h"
+#include "translation.h"
 
 int main(int argc, char** argv) {
   using namespace murmelin;
+
+  // Everything the program says, from the first line on, in the user's language.
+  use_translations();
 
   // --version and --help answer without a display; anything else on the command line is an
   // error.
@@ -44,6 +48,7 @@ int main(int argc, char** argv) {
   char* app_argv[] = {argv[0], nullptr};
   TApplication app(app_argc, app_argv);
   display_session_opened();
+  install_translations();
   // Nothing may wake the program while it is stopped. Two things of Qt's would, 30 s after
   // the window was last painted: the shared thread pool, which helps painting large areas,
   // ends its idle threads then (idle threads that never end sleep for good), and the pixmap

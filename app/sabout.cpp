@@ -27,6 +27,7 @@
 #include "modal_seam.h"
 #include "sdbra.h"
 #include "text_fit.h"
+#include "translation.h"
 #include "version.h"
 
 // Qt's resource initialiser must be named outside any namespace.
@@ -56,7 +57,6 @@ constexpr int title_height = 23;
 constexpr int title_min_top = 8;
 constexpr int column_padding = 6;
 
-const QString corvel_text = QStringLiteral("A Corvel application");
 
 // The program's texts end lines with a carriage return; the labels want line feeds.
 QString display_text(const QString& text) {
@@ -112,20 +112,22 @@ QDate build_date() { return QDate(murmelin_build_year, murmelin_build_month, mur
 TAbout::TAbout(TComponent* aowner) : TComponent(aowner) {
   init_about_resources();
   form = new about_form();
-  okbutton = new QPushButton(form);
+  // Made in the order they are read, top to bottom: a screen reader goes through the texts
+  // in this order.
   panel = new about_panel(form);
   corvelimage = new about_image(panel);
   progicon = new about_image(form);
   titlelabel = make_label(form, false);
-  corvellabel = make_label(form, false);
-  compiledatelabel = make_label(form, true);
   versionlabel = make_label(form, false);
+  corvellabel = make_label(form, false);
   copyrightlabel = make_label(form, false);
+  compiledatelabel = make_label(form, true);
   extralabel = make_label(form, true);
   memorylabel = make_label(form, true);
+  okbutton = new QPushButton(form);
 
   form->setObjectName(QStringLiteral("AboutForm"));
-  form->setWindowTitle(QStringLiteral("About"));
+  form->setWindowTitle(translated("murmelin::TAbout", "About"));
   form->setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
   // The dialog frame: fixed size, a close box, no minimise, maximise or help button.
   form->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -164,12 +166,12 @@ TAbout::TAbout(TComponent* aowner) : TComponent(aowner) {
   memorylabel->setGeometry(label_left, bottom_of(extralabel) + 2, label_width, 13);
   fit_height(memorylabel);
 
-  set_label_text(compiledatelabel,
-                 QStringLiteral("Compiled ") + QLocale().toString(build_date(), QLocale::ShortFormat));
+  set_label_text(compiledatelabel, translated("murmelin::TAbout", "Compiled %1")
+                                       .arg(QLocale().toString(build_date(), QLocale::ShortFormat)));
   compiledatelabel->resize(titlelabel->width(), compiledatelabel->height());
   fit_height(compiledatelabel);
 
-  okbutton->setText(QStringLiteral("&Ok"));
+  okbutton->setText(translated("murmelin::TAbout", "&Ok"));
   okbutton->setGeometry(254, bottom_of(memorylabel) + 5, 75, 25);
   okbutton->setDefault(true);
   QObject::connect(okbutton, &QPushButton::clicked, form, [this] { okbutton_click(); });
@@ -215,10 +217,10 @@ void TAbout::update_labels() {
 }
 
 void TAbout::update_version_label() {
-  QString line = QStringLiteral("Version ") + fversion + frevision;
-  if (fbeta) line += QString::fromUtf8(" \u00DF") + fbetaversion;
-  line += QStringLiteral(" for ") + fosversions;
-  set_label_text(versionlabel, line);
+  QString version = fversion + frevision;
+  if (fbeta) version += QString::fromUtf8(" \u00DF") + fbetaversion;
+  //: The about box's version line: the version, then the systems it runs on.
+  set_label_text(versionlabel, translated("murmelin::TAbout", "Version %1 for %2").arg(version, fosversions));
 }
 
 void TAbout::set_Title(const QString& value) {
@@ -344,7 +346,7 @@ TCorvelAbout::TCorvelAbout(TComponent* aowner) : TAbout(aowner) {
 
 void TCorvelAbout::update_labels() {
   TAbout::update_labels();
-  set_label_text(corvellabel, corvel_text);
+  set_label_text(corvellabel, translated("murmelin::TAbout", "A Corvel application"));
   corvellabel->setVisible(fshowacorvel);
   update_version_label();
 }
@@ -381,7 +383,7 @@ TCorvelAbout* new_CorvelAbout1(TComponent* aowner) {
   about->set_Title(QStringLiteral("Murmelin"));
   about->set_Version(QStringLiteral(MURMELIN_VERSION));
   about->set_Copyright(QString::fromUtf8("Copyright \u00A9 %1 BriskoData").arg(build_date().year()));
-  about->set_Extra(QStringLiteral("Pink noise, simply"));
+  about->set_Extra(translated("murmelin::TAbout", "Pink noise, simply"));
   about->set_ShowACorvel(false);
   about->set_ShowCompileDate(true);
   about->set_BMP256(true);

@@ -47,9 +47,10 @@ constexpr int client_height = 78;
 // from; black text has 11:1 contrast on that.
 constexpr const char* toolbar_caption_colour = "rgb(0, 0, 0)";
 constexpr double min_start_luminance = 0.5;
-constexpr const char* text_stopped = "Press play to play pink noise";
-constexpr const char* text_playing = "Playing pink noise";
-constexpr const char* text_overload = "Overload, reduce level!";
+// The label's texts, in the user's language where they are shown (tr()).
+constexpr const char* text_stopped = QT_TRANSLATE_NOOP("murmelin::TForm1", "Press play to play pink noise");
+constexpr const char* text_playing = QT_TRANSLATE_NOOP("murmelin::TForm1", "Playing pink noise");
+constexpr const char* text_overload = QT_TRANSLATE_NOOP("murmelin::TForm1", "Overload, reduce level!");
 constexpr const char* settings_file_id = "MurmelinSettings";
 constexpr const char* window_caption = "Murmelin";
 // The longest time "Stop after" takes from the settings file: a day.
@@ -99,7 +100,9 @@ QString toolbar_style(const QColor& start, const QFont& font) {
              "QToolBar#ToolBar1 QToolButton:checked, QToolBar#ToolBar1 QToolButton:pressed {"
              " background: rgb(214, 214, 214); border-top: %2px solid rgb(128, 128, 128);"
              " border-left: %2px solid rgb(128, 128, 128); border-right: %2px solid white;"
-             " border-bottom: %2px solid white; color: %3; }")
+             " border-bottom: %2px solid white; color: %3; }"
+             // The keyboard focus: a dotted frame, over every other look.
+             "QToolBar#ToolBar1 QToolButton:focus { border: %2px dotted %3; }")
       .arg(start.name())
       .arg(toolbutton_border)
       .arg(QLatin1String(toolbar_caption_colour), caption_font);
@@ -145,9 +148,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
     ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
     ToolBar1->layout()->setSpacing(0);
   }
+  // The buttons take the focus from Tab (a click leaves it where it was), "Play" first, so
+  // that the keyboard and a screen reader reach them.
   for (QAction* a : {Playaction, settingsaction}) {
     if (QWidget* button = ToolBar1->widgetForAction(a)) {
       button->setFixedSize(toolbutton_width, toolbar_height);
+      button->setFocusPolicy(Qt::TabFocus);
       button->installEventFilter(this);
     }
   }
@@ -156,8 +162,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
   fbar_places = {described(ToolBar1->widgetForAction(Playaction), QRect(0, 0, toolbutton_width, toolbar_height)),
                  described(ToolBar1->widgetForAction(settingsaction),
                            QRect(toolbutton_width, 0, toolbutton_width, toolbar_height))};
-  // The label as wide as the widest text it shows.
-  flabel_places = {described(Label1, QRect(Label1->pos(), every_label_text()))};
+  // The label as wide as the widest text it shows as written; in another language the window
+  // grows with the texts (fit_to_texts).
+  flabel_places = {described(Label1, QRect(Label1->pos(), every_label_text(false)))};
 
   // Keys: Space and the media play keys run "Play" as its button does; holding a key down
   // does not flip playback on and off. X11 reports the usual play/pause key as the play key,
@@ -211,6 +218,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr), ui(n
 TForm1::~TForm1() = default;
 
 bool TForm1::event(QEvent* e) {
+  // The toolbar's buttons are hidden until the window shows, and the fitting passes over hidden
+  // controls: the captions count from here on, before the window is mapped.
+  if (e->type() == QEvent::Show && !e->spontaneous()) fit_to_texts();
   const bool result = QMainWindow::event(e);
   // The first activation's set-up also runs when the window is first shown without being
   // activated (no window manager, focus-stealing prevention), before any input reaches it.
@@ -246,11 +256,13 @@ void TForm1::apply_toolbar_style() {
   if (ToolBar1->styleSheet() != style) ToolBar1->setStyleSheet(style);
 }
 
-QSize TForm1::every_label_text() const {
+QSize TForm1::every_label_text(bool in_language) const {
   const QFontMetrics fm = Label1->fontMetrics();
   QSize room(0, fm.height());
   for (const char* t : {text_stopped, text_playing, text_overload}) {
-    room.setWidth(std::max(room.width(), fm.horizontalAdvance(QString::fromLatin1(t))));
+    const QString text = in_language ? tr(t) : QString::fromUtf8(t);
+    // As the label measures itself (its bounding box may reach a pixel past the advance).
+    room.setWidth(std::max(room.width(), fm.boundingRect(QRect(), Qt::TextSingleLine, text).width()));
   }
   return room;
 }
@@ -258,7 +270,7 @@ QSize TForm1::every_label_text() const {
 void TForm1::fit_to_texts() {
   if (fbar_places.empty() || flabel_places.empty()) return;
   // Every text the label shows, so the window does not change with the play state.
-  flabel_places.front().least = every_label_text();
+  flabel_places.front().least = every_label_text(true);
   const QSize bar = fit_places(fbar_places, {2 * toolbutton_width, toolbar_height});
   if (ToolBar1->height() != bar.height() || ToolBar1->minimumHeight() != bar.height())
     ToolBar1->setFixedHeight(bar.height());
@@ -321,9 +333,11 @@ void TForm1::set_playing(bool v) {
       if (fstop_frame > 0) {
         fstop_time = QLocale().toString(QTime::currentTime().addSecs(int64_t{stopafter} * 60),
                                         QLocale::ShortFormat);
-        setWindowTitle(QStringLiteral("%1 \u2013 until %2").arg(QLatin1String(window_caption), fstop_time));
+        //: The main window's title while a timer runs: the program's name, then the clock time
+        //: at which the noise stops.
+        setWindowTitle(tr("%1 \u2013 until %2").arg(QLatin1String(window_caption), fstop_time));
       }
-      set_label_text(QString::fromLatin1(text_playing));
+      set_label_text(tr(text_playing));
       set_ImageIndex(Playaction, ImageList1, 1);
       Playaction->setChecked(true);
     }
@@ -354,7 +368,7 @@ void TForm1::show_stopped() {
   fstop_frame = 0;
   fstop_time.clear();
   setWindowTitle(QString::fromLatin1(window_caption));
-  set_label_text(QString::fromLatin1(text_stopped));
+  set_label_text(tr(text_stopped));
   set_ImageIndex(Playaction, ImageList1, 0);
   Playaction->setChecked(false);
 }
@@ -374,7 +388,7 @@ void TForm1::MPCPlay1Stash(TWaveChunk& arr, int32_t& used, bool& /*last*/) {
     // clipped block is never played. The dialog opens from the window's own event loop, never
     // from inside the player's refill.
     set_playing(false);
-    set_label_text(QString::fromLatin1(text_overload));
+    set_label_text(tr(text_overload));
     QMetaObject::invokeMethod(
         this, [this] { guarded([this] { show_settings_dialog(); }); }, Qt::QueuedConnection);
   } else if (fstop_frame > 0 && pinknoise.noisefadecount >= fstop_frame) {
@@ -518,10 +532,8 @@ void TForm1::load_settings(const QString& fname) {
     const int32_t minutes = store.readinteger("Noise", "StopAfter", 0);
     stopafter = minutes >= 1 && minutes <= max_stop_after ? minutes : 0;
   } else if (QFileInfo::exists(name)) {
-    message_box(QFileInfo(name).absoluteFilePath() +
-                    QStringLiteral("\n does not contain options for Murmelin"),
-                QStringLiteral("Wrong file type: \"") + from_8bit(store.FileId()) + QChar(u'"'),
-                MB_OK | MB_ICONEXCLAMATION);
+    message_box(tr("%1\n does not contain options for Murmelin").arg(QFileInfo(name).absoluteFilePath()),
+                tr("Wrong file type: \"%1\"").arg(from_8bit(store.FileId())), MB_OK | MB_ICONEXCLAMATION);
   }
 }
 

@@ -133,8 +133,8 @@ private:
   // Grows the toolbar buttons, the toolbar and the window so that the captions and every text
   // the label shows fit in their fonts; never below the described sizes.
   void fit_to_texts();
-  // The room of the widest text the label shows.
-  QSize every_label_text() const;
+  // The room of the widest text the label shows, in the user's language or as written.
+  QSize every_label_text(bool in_language) const;
   std::vector<described_place> fbar_places;
   std::vector<described_place> flabel_places;
 

@@ -2,7 +2,9 @@
 #include "smurmelin2.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
@@ -37,11 +39,11 @@ QLocale number_locale() {
 }
 
 [[noreturn]] void raise_not_integer(const QString& text) {
-  throw EConvertError("''" + text.toStdString() + "'' is not a valid integer value");
+  throw EConvertError(TForm2::tr("''%1'' is not a valid integer value").arg(text).toStdString());
 }
 
 [[noreturn]] void raise_not_float(const QString& text) {
-  throw EConvertError("'" + text.toStdString() + "' is not a valid floating point value");
+  throw EConvertError(TForm2::tr("'%1' is not a valid floating point value").arg(text).toStdString());
 }
 
 }  // namespace
@@ -67,13 +69,15 @@ double str_to_float(const QString& text) {
 
 QString float_to_str(double value) { return number_locale().toString(value, 'g', 15); }
 
+QString default_soundcard_text() { return TForm2::tr("System default soundcard"); }
+
 QString stop_after_text(int32_t minutes) {
-  if (minutes == 0) return QStringLiteral("Never");
+  if (minutes == 0) return TForm2::tr("Never", "stop after");
   const bool listed = std::find(std::begin(stop_after_choices), std::end(stop_after_choices),
                                 minutes) != std::end(stop_after_choices);
-  if (!listed || minutes < 60) return QStringLiteral("%1 min").arg(minutes);
-  const QString hours = QStringLiteral("%1 h").arg(minutes / 60);
-  return minutes % 60 == 0 ? hours : hours + QStringLiteral(" %1 min").arg(minutes % 60);
+  if (!listed || minutes < 60) return TForm2::tr("%1 min").arg(minutes);
+  if (minutes % 60 == 0) return TForm2::tr("%1 h").arg(minutes / 60);
+  return TForm2::tr("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
 TForm2::TForm2(TForm1& main, QWidget* parent)
@@ -94,6 +98,15 @@ TForm2::TForm2(TForm1& main, QWidget* parent)
   Label4 = ui->Label4;
   stopaftercombo = ui->stopaftercombo;
   Button3 = ui->Button3;
+
+  // A screen reader names the drop-downs' lists, and the sound card's text field, by their
+  // labels too.
+  for (QLabel* label : {Label3, Label4}) {
+    auto* combo = qobject_cast<QComboBox*>(label->buddy());
+    const QString name = QString(label->text()).remove(QLatin1Char('&'));
+    combo->view()->setAccessibleName(name);
+    if (combo->lineEdit() != nullptr) combo->lineEdit()->setAccessibleName(name);
+  }
 
   // A dialog of fixed size (it grows only to fit its texts) with system menu, minimise and
   // close buttons; maximised it would only spread its controls over the screen.
@@ -157,7 +170,7 @@ void TForm2::FormShow(QObject* /*Sender*/) {
   softonsetcheck->setChecked(fmain.softnoiseonset);
   soundcardcombo->clear();
   soundcardcombo->clearEditText();
-  soundcardcombo->addItem(default_soundcard_text);
+  soundcardcombo->addItem(default_soundcard_text());
   fmain.MPCPlay1->read_devicenames();
   soundcardcombo->addItems(fmain.MPCPlay1->Devicenames());
   // Entry k + 1 is device k; a device number naming no entry selects nothing.

@@ -30,7 +30,7 @@ namespace murmelin {
 class TForm1;
 
 // The first entry of the device list: the sound system's default output.
-inline const QString default_soundcard_text = QStringLiteral("System default soundcard");
+QString default_soundcard_text();
 
 // Text to number as the dialog converts it. Surrounding blanks are ignored; the integer is
 // plain decimal with an optional sign; the float takes the user's locale decimal separator

@@ -2,6 +2,7 @@
 #include "display_session.h"
 
 #include "desktop_id.h"
+#include "translation.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -121,12 +122,23 @@ bool chosen_platform_reachable(const QByteArray& choice) {
   return !only_desktop_platforms;
 }
 
-constexpr char wayland_plugin_missing[] =
+constexpr char wayland_plugin_missing[] = QT_TRANSLATE_NOOP(
+    "display_session",
     "Murmelin needs Qt's Wayland platform plugin to open a window on this Wayland session; "
-    "install the package qt6-wayland.\n";
-constexpr char x11_plugin_missing[] =
+    "install the package qt6-wayland.");
+constexpr char x11_plugin_missing[] = QT_TRANSLATE_NOOP(
+    "display_session",
     "Murmelin needs Qt's X11 platform plugin to open a window on this X11 session; install the "
-    "package libqt6gui6.\n";
+    "package libqt6gui6.");
+constexpr char no_session[] = QT_TRANSLATE_NOOP(
+    "display_session",
+    "Murmelin needs a graphical desktop session (X11 or Wayland), and none could be reached.");
+
+// One line on standard error, in the user's language.
+void say(const char* text) {
+  std::fputs((translated("display_session", text) + QLatin1Char('\n')).toLocal8Bit().constData(),
+             stderr);
+}
 
 // While the application object is being made, Qt's messages are held back: a platform plugin
 // that cannot be loaded ends in a fatal message and an abort, which becomes the program's own
@@ -150,10 +162,10 @@ void start_holding_messages() {
 void hold_messages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg) {
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
-    std::fputs(chosen.startsWith("wayland") ? wayland_plugin_missing
-               : chosen.startsWith("xcb")   ? x11_plugin_missing
-                                            : "Murmelin could not open its window system.\n",
-               stderr);
+    say(chosen.startsWith("wayland") ? wayland_plugin_missing
+        : chosen.startsWith("xcb")   ? x11_plugin_missing
+                                     : QT_TRANSLATE_NOOP("display_session",
+                                                         "Murmelin could not open its window system."));
     std::fflush(stderr);
     ::_exit(1);
   }
@@ -180,16 +192,13 @@ bool prepare_display_session() {
   // desktop entry's StartupWMClass.
   QCoreApplication::setApplicationName(QString::fromLatin1(murmelin_window_class));
 
-  const char* no_session =
-      "Murmelin needs a graphical desktop session (X11 or Wayland), and none could be "
-      "reached.\n";
   const QByteArray choice = qgetenv("QT_QPA_PLATFORM");
   if (!choice.trimmed().isEmpty()) {
     if (chosen_platform_reachable(choice)) {
       start_holding_messages();
       return true;
     }
-    std::fputs(no_session, stderr);
+    say(no_session);
     return false;
   }
   const bool x11 = x11_display_reachable();
@@ -207,7 +216,7 @@ bool prepare_display_session() {
     start_holding_messages();
     return true;
   }
-  std::fputs(wayland ? wayland_plugin_missing : x11 ? x11_plugin_missing : no_session, stderr);
+  say(wayland ? wayland_plugin_missing : x11 ? x11_plugin_missing : no_session);
   return false;
 }
 

@@ -3,6 +3,7 @@
 
 #include "bus_name.h"
 #include "error_boundary.h"
+#include "translation.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
@@ -252,12 +253,15 @@ void mpris_object::set_level(double level_db, const QString& stop_time) {
 QVariantMap mpris_object::metadata() const {
   QVariantMap m;
   m.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(track_path)));
-  m.insert(QStringLiteral("xesam:title"), QStringLiteral("Pink noise"));
+  m.insert(QStringLiteral("xesam:title"), translated("mpris", "Pink noise"));
   if (std::isfinite(flevel)) {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString comment = locale.toString(flevel, 'f', 1) + QStringLiteral(" dB");
-    if (!fstop_time.isEmpty()) comment += QStringLiteral(", until ") + fstop_time;
+    const QString level = locale.toString(flevel, 'f', 1);
+    //: The level in the media controls, and the clock time at which a timer stops the noise.
+    const QString comment = fstop_time.isEmpty()
+                                ? translated("mpris", "%1 dB").arg(level)
+                                : translated("mpris", "%1 dB, until %2").arg(level, fstop_time);
     m.insert(QStringLiteral("xesam:comment"), QStringList{comment});
     m.insert(QStringLiteral("murmelin:level"), flevel);
   }

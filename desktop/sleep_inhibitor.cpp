@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sleep_inhibitor.h"
 
+#include "translation.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -25,7 +27,8 @@ namespace murmelin {
 
 namespace {
 
-const QString reason = QStringLiteral("Playing pink noise");
+// Why the computer stays awake, as the desktop shows it.
+QString reason() { return translated("sleep_inhibitor", "Playing pink noise"); }
 
 const QString portal_service = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portal_path = QStringLiteral("/org/freedesktop/portal/desktop");
@@ -53,8 +56,11 @@ void say_sleep_not_held() {
   static bool said = false;
   if (said) return;
   said = true;
-  std::fputs("murmelin: the computer may suspend while the noise plays: neither the desktop "
-             "portal nor logind holds off suspend for it\n", stderr);
+  const QString text = translated(
+      "sleep_inhibitor",
+      "murmelin: the computer may suspend while the noise plays: neither the desktop portal "
+      "nor logind holds off suspend for it");
+  std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
 }
 
 }  // namespace
@@ -141,7 +147,7 @@ struct sleep_inhibitor_state : std::enable_shared_from_this<sleep_inhibitor_stat
         QDBusMessage::createMethodCall(portal_service, portal_path, portal_interface,
                                        QStringLiteral("Inhibit"));
     m << QString() << portal_flag_suspend
-      << QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("reason"), reason}};
+      << QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("reason"), reason()}};
     watch(bus.asyncCall(m), [answer](sleep_inhibitor_state& s, const QDBusPendingCall& call) {
       if (!answer) return;  // answered, or given up, before the reply came
       QDBusPendingReply<QDBusObjectPath> reply = call;
@@ -191,7 +197,7 @@ struct sleep_inhibitor_state : std::enable_shared_from_this<sleep_inhibitor_stat
     if (!bus.isConnected()) return false;
     QDBusMessage m = QDBusMessage::createMethodCall(logind_service, logind_path,
                                                     logind_interface, QStringLiteral("Inhibit"));
-    m << QStringLiteral("sleep") << QStringLiteral("Murmelin") << reason
+    m << QStringLiteral("sleep") << QStringLiteral("Murmelin") << reason()
       << QStringLiteral("block");
     watch(bus.asyncCall(m), [](sleep_inhibitor_state& s, const QDBusPendingCall& call) {
       QDBusPendingReply<QDBusUnixFileDescriptor> reply = call;

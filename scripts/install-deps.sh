@@ -18,6 +18,8 @@ build_run=(
   g++ cmake ninja-build make pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
+  qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools   # the translations (lupdate, lrelease)
+  qt6-translations-l10n   # at run time: Qt's standard buttons in the user's language
   libsdl2-dev
   libpulse-dev   # the sound-server output (libpulse0 at run time)
   libxcb1-dev    # the X11 startup notification of a second start

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "waveout.h"
 
-#include "waveout_backend.h"
-
+#include <QCoreApplication>
 #include <QString>
+
+#include "waveout_backend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -209,30 +210,31 @@ bool volume_device(service& s, uintptr_t arg, uint32_t& device) {
   return false;
 }
 
+// The texts in English; waveOutGetErrorTextW gives them in the user's language.
 struct error_text {
   MMRESULT code;
-  const char16_t* text;
+  const char* text;
 };
 
 constexpr error_text error_texts[] = {
-    {MMSYSERR_NOERROR, u"The operation completed successfully."},
-    {MMSYSERR_ERROR, u"An unspecified error occurred in the sound system."},
-    {MMSYSERR_BADDEVICEID, u"There is no output device with this number."},
-    {MMSYSERR_NOTENABLED, u"The sound system is not enabled."},
-    {MMSYSERR_ALLOCATED, u"The output device is busy or could not be opened."},
-    {MMSYSERR_INVALHANDLE, u"The handle does not name an open output device."},
-    {MMSYSERR_NODRIVER, u"No sound server is running, and no other sound output is available."},
-    {MMSYSERR_NOMEM, u"There is not enough memory for the operation."},
-    {MMSYSERR_NOTSUPPORTED, u"The output device does not support this operation."},
-    {MMSYSERR_BADERRNUM, u"The error number is unknown."},
-    {MMSYSERR_INVALFLAG, u"An invalid flag was given."},
-    {MMSYSERR_INVALPARAM, u"An invalid parameter was given."},
-    {WAVERR_BADFORMAT, u"The output device cannot play this sample format."},
-    {WAVERR_STILLPLAYING, u"Buffers are still queued on the output device."},
-    {WAVERR_UNPREPARED, u"The buffer has not been prepared."},
-    {WAVERR_SYNC, u"The output device can only be used synchronously."},
-    {WAVERR_NOANSWER, u"The sound server does not answer."},
-    {WAVERR_LOST, u"The sound server or the output device went away."},
+    {MMSYSERR_NOERROR, QT_TRANSLATE_NOOP("waveout", "The operation completed successfully.")},
+    {MMSYSERR_ERROR, QT_TRANSLATE_NOOP("waveout", "An unspecified error occurred in the sound system.")},
+    {MMSYSERR_BADDEVICEID, QT_TRANSLATE_NOOP("waveout", "There is no output device with this number.")},
+    {MMSYSERR_NOTENABLED, QT_TRANSLATE_NOOP("waveout", "The sound system is not enabled.")},
+    {MMSYSERR_ALLOCATED, QT_TRANSLATE_NOOP("waveout", "The output device is busy or could not be opened.")},
+    {MMSYSERR_INVALHANDLE, QT_TRANSLATE_NOOP("waveout", "The handle does not name an open output device.")},
+    {MMSYSERR_NODRIVER, QT_TRANSLATE_NOOP("waveout", "No sound server is running, and no other sound output is available.")},
+    {MMSYSERR_NOMEM, QT_TRANSLATE_NOOP("waveout", "There is not enough memory for the operation.")},
+    {MMSYSERR_NOTSUPPORTED, QT_TRANSLATE_NOOP("waveout", "The output device does not support this operation.")},
+    {MMSYSERR_BADERRNUM, QT_TRANSLATE_NOOP("waveout", "The error number is unknown.")},
+    {MMSYSERR_INVALFLAG, QT_TRANSLATE_NOOP("waveout", "An invalid flag was given.")},
+    {MMSYSERR_INVALPARAM, QT_TRANSLATE_NOOP("waveout", "An invalid parameter was given.")},
+    {WAVERR_BADFORMAT, QT_TRANSLATE_NOOP("waveout", "The output device cannot play this sample format.")},
+    {WAVERR_STILLPLAYING, QT_TRANSLATE_NOOP("waveout", "Buffers are still queued on the output device.")},
+    {WAVERR_UNPREPARED, QT_TRANSLATE_NOOP("waveout", "The buffer has not been prepared.")},
+    {WAVERR_SYNC, QT_TRANSLATE_NOOP("waveout", "The output device can only be used synchronously.")},
+    {WAVERR_NOANSWER, QT_TRANSLATE_NOOP("waveout", "The sound server does not answer.")},
+    {WAVERR_LOST, QT_TRANSLATE_NOOP("waveout", "The sound server or the output device went away.")},
 };
 
 }  // namespace
@@ -461,9 +463,11 @@ MMRESULT waveOutGetErrorTextW(MMRESULT mmrError, char16_t* pszText, uint32_t cch
   auto it = std::find_if(std::begin(error_texts), std::end(error_texts),
                          [&](const error_text& e) { return e.code == mmrError; });
   if (it != std::end(error_texts)) {
-    text = it->text;
+    text = QCoreApplication::translate("waveout", it->text).toStdU16String();
   } else {
-    text = QStringLiteral("Unknown sound system error %1.").arg(mmrError).toStdU16String();
+    text = QCoreApplication::translate("waveout", "Unknown sound system error %1.")
+               .arg(mmrError)
+               .toStdU16String();
     result = MMSYSERR_BADERRNUM;
   }
   std::size_t n = std::min<std::size_t>(text.size(), cchText - 1);

@@ -28,6 +28,7 @@
 #include "main_window_fixture.h"
 #include "imagelist.h"
 #include "sabout.h"
+#include "translation.h"
 #include "smurmelin1.h"
 #include "smurmelin2.h"
 #include "waveout_test_backend.h"
@@ -453,6 +454,49 @@ private slots:
     QCOMPARE(a->progicon->x() + a->progicon->width(), a->form->width() + 3);
     QVERIFY(std::abs(2 * a->okbutton->x() + a->okbutton->width() - 2 * a->titlelabel->x() -
                      a->titlelabel->width()) <= 3);
+  }
+
+  // Each window in each language, at the default font: every text whole, nothing on top of
+  // anything else, and each window's keyboard letters (&) unique.
+  void every_language_fits_its_texts_data() {
+    QTest::addColumn<QString>("language");
+    for (const char* l : {"de", "fr", "es"}) QTest::newRow(l) << QString::fromLatin1(l);
+  }
+  void every_language_fits_its_texts() {
+    QFETCH(QString, language);
+    struct english_again {
+      ~english_again() { use_translations({QStringLiteral("C")}); }
+    } restore;
+    QCOMPARE(use_translations({language + QStringLiteral("-XX")}), language);
+    create_windows();
+    form->show();
+    QVERIFY(form->Label1->text() != text_stopped);
+    form->MPCPlay1->set_nChans(2);
+    for (const char* t : {"Press play to play pink noise", "Playing pink noise", "Overload, reduce level!"}) {
+      form->Label1->setText(QCoreApplication::translate("murmelin::TForm1", t));
+      verify_nothing_cut(main_controls());
+    }
+    dialog->show();
+    QVERIFY(dialog->Label1->text() != QStringLiteral("Level [dB]"));
+    verify_nothing_cut(dialog_controls(*dialog));
+    verify_no_overlap(dialog_controls(*dialog));
+    TCorvelAbout* a = form->CorvelAbout1;
+    a->showmodal();
+    verify_nothing_cut({a->titlelabel, a->versionlabel, a->copyrightlabel, a->compiledatelabel,
+                        a->extralabel, a->okbutton});
+    for (QWidget* window : {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(dialog)}) {
+      QString letters;
+      for (QObject* o : window->findChildren<QObject*>()) {
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(o)) text = l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(o)) text = b->text();
+        const qsizetype amp = text.indexOf(QLatin1Char('&'));
+        if (amp < 0 || amp + 1 >= text.size()) continue;
+        const QChar letter = text.at(amp + 1).toLower();
+        QVERIFY2(!letters.contains(letter), qPrintable(window->objectName() + ": " + text));
+        letters += letter;
+      }
+    }
   }
 
   // ---- keys
