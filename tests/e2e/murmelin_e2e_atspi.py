@@ -8,6 +8,13 @@
 #       not return until that window closes, so every press runs on a thread of its own.
 #   murmelin_e2e_atspi.py windows
 #       Prints the program's top-level windows, one role and name a line.
+#   murmelin_e2e_atspi.py texts
+#       Prints every name and text the program's windows show, one a line, and "UNNAMED role"
+#       for each control that takes the focus but has no name, neither its own nor a label's.
+#   murmelin_e2e_atspi.py focused | states NAME
+#       Prints the role and name of the object that has the focus, or the states of NAME.
+#   murmelin_e2e_atspi.py listen SECONDS
+#       Prints "role: name" for each change of an accessible name in the program, for SECONDS.
 # Exit code 1 when a button does not appear in time, 2 on bad arguments.
 import sys
 import threading
@@ -53,7 +60,48 @@ def press(name, timeout=15.0):
     return False
 
 
+def walk(node, depth=0):
+    if node is None or depth > 12:
+        return
+    yield node
+    for child in node:
+        yield from walk(child, depth + 1)
+
+
+def texts():
+    for node in walk(program()):
+        if node.name:
+            print(node.name)
+        labelled = any(r.getRelationType() == pyatspi.RELATION_LABELLED_BY for r in node.getRelationSet())
+        if node.getState().contains(pyatspi.STATE_FOCUSABLE) and not node.name and not labelled:
+            print("UNNAMED", node.getRoleName())
+
+
+def first_named(name):
+    return next((n for n in walk(program()) if n.name == name), None)
+
+
 def main(argv):
+    if len(argv) == 2 and argv[1] == "texts":
+        texts()
+        return 0
+    if len(argv) == 2 and argv[1] == "focused":
+        node = next((n for n in walk(program()) if n.getState().contains(pyatspi.STATE_FOCUSED)), None)
+        print(f"{node.getRoleName()}: {node.name}" if node else "none")
+        return 0
+    if len(argv) == 3 and argv[1] == "states":
+        node = first_named(argv[2])
+        print(" ".join(sorted(pyatspi.stateToString(s) for s in node.getState().getStates())) if node else "none")
+        return 0
+    if len(argv) == 3 and argv[1] == "listen":
+        def changed(event):
+            if event.host_application and event.host_application.name.lower() == APP_NAME:
+                print(f"{event.source.getRoleName()}: {event.source.name}", flush=True)
+        pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
+        print("listening", flush=True)
+        threading.Timer(float(argv[2]), pyatspi.Registry.stop).start()
+        pyatspi.Registry.start()
+        return 0
     if len(argv) >= 3 and argv[1] == "press":
         for name in argv[2:]:
             if not press(name):
@@ -65,7 +113,8 @@ def main(argv):
         for window in (app or []):
             print(window.getRoleName(), window.name)
         return 0
-    print(__doc__ or "usage: murmelin_e2e_atspi.py press NAME... | windows", file=sys.stderr)
+    print(__doc__ or "usage: murmelin_e2e_atspi.py press NAME... | windows | texts | focused | "
+          "states NAME | listen SECONDS", file=sys.stderr)
     return 2
 
 
