@@ -456,8 +456,8 @@ private slots:
                      a->titlelabel->width()) <= 3);
   }
 
-  // Each window in each language, at the default font: every text whole, nothing on top of
-  // anything else, and each window's keyboard letters (&) unique.
+  // Each window in each language, at the default font and at twice its size: every text
+  // whole, nothing on top of anything else, and each window's keyboard letters (&) unique.
   void every_language_fits_its_texts_data() {
     QTest::addColumn<QString>("language");
     for (const char* l : {"de", "fr", "es"}) QTest::newRow(l) << QString::fromLatin1(l);
@@ -484,6 +484,13 @@ private slots:
     a->showmodal();
     verify_nothing_cut({a->titlelabel, a->versionlabel, a->copyrightlabel, a->compiledatelabel,
                         a->extralabel, a->okbutton});
+    // And at twice the font.
+    scale_fonts(form.get(), 2.0);
+    scale_fonts(dialog, 2.0);
+    QCoreApplication::sendPostedEvents();
+    verify_nothing_cut(main_controls());
+    verify_nothing_cut(dialog_controls(*dialog));
+    verify_no_overlap(dialog_controls(*dialog));
     for (QWidget* window : {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(dialog)}) {
       QString letters;
       for (QObject* o : window->findChildren<QObject*>()) {
